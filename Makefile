@@ -1,0 +1,38 @@
+# Entry points; CMake does the building. `make check` and `make demo` need
+# root: they install missing Debian packages and use mount namespaces.
+
+JOBS       ?= $(shell nproc)
+BUILD      := build
+ASAN_BUILD := build-asan
+TSAN_BUILD := build-tsan
+CTEST      := ctest --output-on-failure -j$(JOBS)
+
+.PHONY: all deps check check-host demo clean
+
+all:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j$(JOBS)
+
+deps:
+	scripts/install-deps host
+
+$(ASAN_BUILD) $(TSAN_BUILD): FORCE
+	cmake -S . -B $@ -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=$(if $(findstring asan,$@),address,thread)
+	cmake --build $@ -j$(JOBS)
+
+# Every host test in the plain build and under ASan + UBSan; the
+# concurrency tests under ThreadSanitizer as well.
+check-host: deps all $(ASAN_BUILD) $(TSAN_BUILD)
+	cd $(BUILD) && $(CTEST)
+	cd $(ASAN_BUILD) && $(CTEST)
+	cd $(TSAN_BUILD) && $(CTEST) -L concurrency
+
+check: check-host
+
+demo: deps all
+	tests/daemon/sandbox --demo $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
+
+FORCE:
