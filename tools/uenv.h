@@ -1,0 +1,86 @@
+// uenv: read and change the boot loader's environment through /dev/env.
+//
+// The command line is parsed into a `command`, which runs against an
+// `env_device`. The real device issues ioctls on /dev/env; the host tests
+// use one in memory.
+#ifndef UENV_H
+#define UENV_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "kel_ubootenv.h"
+
+namespace uenv {
+
+// Exit statuses, one per kind of failure (listed in --help and the README).
+enum exit_status : int {
+	exit_ok = 0,
+	exit_key_absent = 1,      // like fw_printenv for an undefined name
+	exit_usage = 2,
+	exit_too_long = 3,
+	exit_invalid_serial = 4,
+	exit_read_only = 5,
+	exit_env_full = 6,
+	exit_no_device = 7,       // the device could not be opened
+	exit_device_gone = 8,     // ENODEV: the driver was unbound
+	exit_failure = 9,         // any other device or output error
+};
+
+// Keys travel NUL-terminated in their 64-byte field; values may fill
+// their 256 bytes without a terminator.
+constexpr std::size_t max_key_length = UENV_KEY_LEN - 1;
+constexpr std::size_t max_value_length = UENV_VALUE_LEN;
+
+enum class action { help, list, get, set, serial };
+
+struct command {
+	action what = action::list;
+	const char *device_path = UENV_DEVICE_PATH;
+	std::vector<const char *> keys;	// get: one or more; set: exactly one
+	bool value_only = false;	// get -n
+	char value[max_value_length + 1] = {};	// set: the words joined
+	std::size_t value_length = 0;	// 0: delete the key
+	uboot_serial_config serial = {};	// serial: the record to send
+};
+
+// The board's default console: ttyS0, 115200 baud, no parity, 8 bits.
+uboot_serial_config default_serial_config();
+
+// Fills `cmd` from argv. Returns exit_ok, or the status of the first
+// problem after describing it on `err`.
+int parse_command_line(int argc, char *const argv[], command &cmd, FILE *err);
+
+// The rules the driver applies to a serial record, in the order it tests
+// them; the first broken one is reported.
+enum class serial_rule { valid, mode, data_bits, parity, flow, port, baud };
+serial_rule check_serial_config(const uboot_serial_config &config);
+const char *describe_serial_rule(serial_rule rule);
+
+// The ioctls of /dev/env. Each returns 0 or the errno value of the failure.
+class env_device {
+public:
+	virtual int count(std::uint32_t &entries) = 0;
+	virtual int key_at(uboot_env_index_record &record) = 0;
+	virtual int get(uboot_env_record &record) = 0;
+	virtual int set(const uboot_env_record &record) = 0;
+	virtual int serial(const uboot_serial_config &config) = 0;
+
+protected:
+	~env_device() = default;
+};
+
+// Runs a parsed command (other than help). Results go to `out`, messages
+// to `err`; returns the exit status.
+int run_command(const command &cmd, env_device &device, FILE *out, FILE *err);
+
+void print_help(FILE *out);
+
+// The whole program: parse, open the device, run, flush `out`.
+int uenv_main(int argc, char *const argv[], FILE *out, FILE *err);
+
+} // namespace uenv
+
+#endif // UENV_H
