@@ -73,6 +73,7 @@ int main()
 			restart_requested = 0;
 			printf("norvel[%d]: SIGUSR2: asking the daemon for a restart\n", pid);
 			send_to_daemon(DAEMON_CMD_REBOOT);
+			continue;  // the daemon kills us next; a heartbeat now would be refused
 		}
 		if (hang_requested && !hanging) {
 			hanging = true;
