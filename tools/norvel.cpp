@@ -2,10 +2,11 @@
 //
 // This is what an application needs in order to be supervised:
 //   1. once at start, send DAEMON_CMD_REGISTER;
-//   2. then send DAEMON_CMD_HEARTBEAT more often than every 10 seconds, from
-//      the place whose progress proves the application is healthy (here
-//      the main loop); if 10 s pass without one, the daemon runs
-//      "killall -9 norvel" and, 5 s later, "/home/app/norvel &";
+//   2. then send DAEMON_CMD_HEARTBEAT at once, and afterwards more often
+//      than every 10 seconds from the place whose progress proves the
+//      application healthy (here the main loop); if 10 s pass without
+//      one, the daemon runs "killall -9 norvel" and, 5 s later,
+//      "/home/app/norvel &";
 //   3. to be restarted on purpose, send DAEMON_CMD_REBOOT.
 // Every command is one 8-byte daemon_msg sent to /var/daemon with
 // sendto_unix_socket() from control.h; the daemon does not reply.
@@ -64,6 +65,10 @@ int main()
 		sleep(HEARTBEAT_PERIOD_SEC);
 	}
 	printf("norvel[%d]: register sent to the daemon\n", pid);
+	// Heartbeat at once: after a restart the daemon's monitor may still be
+	// timing the window of the instance before us, which ends up to 5 s
+	// after our start; a heartbeat now starts a fresh window for us.
+	send_to_daemon(DAEMON_CMD_HEARTBEAT);
 
 	bool hanging = false;
 	for (;;) {
