@@ -109,37 +109,50 @@ int parse_list(int argc, char *const argv[], int i, command &cmd, FILE *err)
 	return exit_ok;
 }
 
+// Options before the keys, as fw_printenv takes them; the keys stay in
+// argv, so nothing is allocated.
 int parse_get(int argc, char *const argv[], int i, command &cmd, FILE *err)
 {
 	bool options_done = false;
+	for (; i < argc && is_option(argv[i]); ++i) {
+		const char *arg = argv[i];
+		if (std::strcmp(arg, "--") == 0) {
+			options_done = true;
+			++i;
+			break;
+		}
+		if (std::strcmp(arg, "-n") == 0) {
+			cmd.value_only = true;
+			continue;
+		}
+		int status = exit_ok;
+		switch (take_global_option(argc, argv, i, cmd, err, status)) {
+		case global::taken:
+			break;
+		case global::stop:
+			return status;
+		case global::not_global:
+			return usage_error(err, "get: unknown option '%s'", arg);
+		}
+	}
+	cmd.keys = argv + i;
+	cmd.key_count = static_cast<std::size_t>(argc - i);
 	for (; i < argc; ++i) {
 		const char *arg = argv[i];
 		if (!options_done && is_option(arg)) {
-			int status = exit_ok;
-			if (std::strcmp(arg, "--") == 0) {
-				options_done = true;
-			} else if (std::strcmp(arg, "-n") == 0) {
-				cmd.value_only = true;
-			} else {
-				switch (take_global_option(argc, argv, i, cmd, err, status)) {
-				case global::taken:
-					break;
-				case global::stop:
-					return status;
-				case global::not_global:
-					return usage_error(err, "get: unknown option '%s'", arg);
-				}
+			if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+				cmd.what = action::help;
+				return exit_ok;
 			}
-			continue;
+			return usage_error(err, "get: options go before the keys ('%s')", arg);
 		}
 		int status = check_key(arg, err);
 		if (status != exit_ok)
 			return status;
-		cmd.keys.push_back(arg);
 	}
-	if (cmd.keys.empty())
+	if (cmd.key_count == 0)
 		return usage_error(err, "get needs at least one key");
-	if (cmd.value_only && cmd.keys.size() != 1)
+	if (cmd.value_only && cmd.key_count != 1)
 		return usage_error(err, "get -n prints one value: give exactly one key");
 	return exit_ok;
 }
@@ -165,11 +178,12 @@ int parse_set(int argc, char *const argv[], int i, command &cmd, FILE *err)
 	}
 	if (i >= argc)
 		return usage_error(err, "set needs a key");
-	const char *key = argv[i++];
-	int status = check_key(key, err);
+	int status = check_key(argv[i], err);
 	if (status != exit_ok)
 		return status;
-	cmd.keys.push_back(key);
+	cmd.keys = argv + i;
+	cmd.key_count = 1;
+	++i;
 
 	std::size_t joined_length = 0;
 	for (int word = i; word < argc; ++word)
@@ -385,7 +399,8 @@ int run_list(const command &cmd, env_device &device, FILE *out, FILE *err)
 int run_get(const command &cmd, env_device &device, FILE *out, FILE *err)
 {
 	int status = exit_ok;
-	for (const char *key : cmd.keys) {
+	for (std::size_t k = 0; k < cmd.key_count; ++k) {
+		const char *key = cmd.keys[k];
 		uboot_env_record record = record_for_key(key);
 		int error = device.get(record);
 		if (error == ENOENT) {
@@ -409,9 +424,9 @@ int report_full(FILE *err)
 
 int run_set(const command &cmd, env_device &device, FILE *err)
 {
-	if (cmd.keys.size() != 1)
+	if (cmd.key_count != 1)
 		return exit_usage;
-	const char *key = cmd.keys.front();
+	const char *key = cmd.keys[0];
 	uboot_env_record record = record_for_key(key);
 	if (cmd.value_length == 0) {
 		// The driver stores an empty value for an absent key instead of

@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <vector>
 
 #include "kel_ubootenv.h"
 
@@ -39,7 +38,8 @@ enum class action { help, list, get, set, serial };
 struct command {
 	action what = action::list;
 	const char *device_path = UENV_DEVICE_PATH;
-	std::vector<const char *> keys;	// get: one or more; set: exactly one
+	const char *const *keys = nullptr;	// in argv; get: one or more
+	std::size_t key_count = 0;	// set: exactly one
 	bool value_only = false;	// get -n
 	char value[max_value_length + 1] = {};	// set: the words joined
 	std::size_t value_length = 0;	// 0: delete the key

@@ -48,6 +48,7 @@ TEST(UenvParse, StatusOfEachBadCommandLine)
 		{{"get"}, uenv::exit_usage},
 		{{"get", "-x", "serverip"}, uenv::exit_usage},
 		{{"get", "-n", "serverip", "bootcmd"}, uenv::exit_usage},
+		{{"get", "serverip", "-n"}, uenv::exit_usage},
 		{{"set"}, uenv::exit_usage},
 		{{"set", "a=b", "c"}, uenv::exit_usage},
 		{{"get", k63}, uenv::exit_ok},
@@ -78,14 +79,14 @@ TEST(UenvParse, GetAndSetWords)
 	parsed dashed({"get", "--", "-n"});
 	ASSERT_EQ(dashed.status, uenv::exit_ok);
 	EXPECT_FALSE(dashed.cmd.value_only);
-	ASSERT_EQ(dashed.cmd.keys.size(), 1u);
+	ASSERT_EQ(dashed.cmd.key_count, 1u);
 	EXPECT_STREQ(dashed.cmd.keys[0], "-n");
 
 	// After the key every word is value, joined by one blank each.
 	parsed set({"set", "--device", "/tmp/env", "bootargs", "mem=42M", "a  b", "-n", "--help"});
 	ASSERT_EQ(set.status, uenv::exit_ok);
 	EXPECT_EQ(set.cmd.what, uenv::action::set);
-	EXPECT_STREQ(set.cmd.keys.at(0), "bootargs");
+	EXPECT_STREQ(set.cmd.keys[0], "bootargs");
 	EXPECT_EQ(set.value(), "mem=42M a  b -n --help");
 
 	parsed full({"set", "bootargs", std::string(127, 'a'), std::string(128, 'b')});
