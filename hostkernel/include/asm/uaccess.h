@@ -1,0 +1,32 @@
+#ifndef HOSTKERNEL_ASM_UACCESS_H
+#define HOSTKERNEL_ASM_UACCESS_H
+
+#include <linux/types.h>
+#include <linux/compiler.h>
+#include <linux/errno.h>
+
+#define VERIFY_READ 0
+#define VERIFY_WRITE 1
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+/* Both return the number of bytes not copied; a short copy_from_user zero-fills the rest. */
+unsigned long copy_from_user(void *to, const void __user *from, unsigned long n);
+unsigned long copy_to_user(void __user *to, const void *from, unsigned long n);
+int access_ok(int type, const void __user *addr, unsigned long size);
+#ifdef __cplusplus
+}
+#endif
+
+#define get_user(x, ptr) ({ \
+	__typeof__(*(ptr)) __gu_val; \
+	int __gu_err = copy_from_user(&__gu_val, (ptr), sizeof(*(ptr))) ? -EFAULT : 0; \
+	(x) = __gu_val; \
+	__gu_err; })
+
+#define put_user(x, ptr) ({ \
+	__typeof__(*(ptr)) __pu_val = (x); \
+	copy_to_user((ptr), &__pu_val, sizeof(*(ptr))) ? -EFAULT : 0; })
+
+#endif
