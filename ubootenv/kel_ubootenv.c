@@ -1,0 +1,1136 @@
+// SPDX-License-Identifier: GPL-2.0
+/*
+ * kelubootenv: the boot loader's environment block in flash.
+ *
+ * At probe the 4096-byte block is read from flash (falling back to the copy
+ * U-Boot handed over in a boot tag, then to a built-in default), parsed
+ * into a list of entries and its console setting is rectified. User space
+ * reads it and changes a few permitted keys through the ioctls of /dev/env;
+ * every change is written back to flash at once. /proc/driver/uenv is a
+ * debugging aid.
+ */
+
+#include <linux/module.h>
+#include <linux/version.h>
+#include <linux/kernel.h>
+#include <linux/init.h>
+#include <linux/slab.h>
+#include <linux/string.h>
+#include <linux/ctype.h>
+#include <linux/list.h>
+#include <linux/crc32.h>
+#include <linux/semaphore.h>
+#include <linux/kref.h>
+#include <linux/fs.h>
+#include <linux/stat.h>
+#include <linux/poll.h>
+#include <linux/miscdevice.h>
+#include <linux/platform_device.h>
+#include <linux/proc_fs.h>
+#include <linux/mtd/mtd.h>
+#include <linux/uaccess.h>
+#if defined(CONFIG_ARM) && !defined(MODULE)
+#include <asm/setup.h>
+#endif
+
+#include "kel_ubootenv.h"
+
+#define UENV_BLOCK_SIZE		4096
+#define UENV_DATA_OFFSET	4
+#define UENV_DATA_SIZE		(UENV_BLOCK_SIZE - UENV_DATA_OFFSET)
+#define UENV_FLASH_OFFSET	0x2f000
+#define UENV_PROC_NAME		"driver/uenv"
+#define UENV_PROC_CMD_LEN	64
+
+#define KLMR_EVENT_ENV_WRITE	8
+#define KLMR_MTD_OFFSET		0x1a4
+#define KLMR_BOARD_TYPE_OFFSET	0x16d
+
+#define ATAG_ENVIRONMENTVALUE	0x564a05b2
+
+#ifndef UENV_BUILD_DATE
+#define UENV_BUILD_DATE		__DATE__
+#define UENV_BUILD_TIME		__TIME__
+#endif
+
+#define UENV_SRC		"ubootenv/kel_ubootenv"
+
+#define uenv_info(fmt, ...) \
+	printk("\033[0;32m[K] " fmt "\n\033[m", ##__VA_ARGS__)
+#define uenv_warn_in(func, fmt, ...) \
+	printk("\033[1;33m[K] %s|%s|%d: " fmt "\n\033[m", \
+	       UENV_SRC, func, __LINE__, ##__VA_ARGS__)
+#define uenv_warn(fmt, ...) uenv_warn_in(__func__, fmt, ##__VA_ARGS__)
+#define uenv_err(fmt, ...) \
+	printk("\033[0;31m[K] ERROR|%s|%s|%d: " fmt "\n\033[m", \
+	       UENV_SRC, __func__, __LINE__, ##__VA_ARGS__)
+
+/* Services exported by the board kernel. */
+extern void *klmr_list;
+extern int call_klmr_notifiers(unsigned long event, void *data);
+
+struct uboot_env_entry {
+	struct list_head list;
+	char *key;
+	char *value;
+};
+
+struct uboot_env_manager {
+	const char *name;
+	struct semaphore sem;		/* serialises everything below */
+	struct miscdevice misc;
+	struct platform_device *pdev;
+	struct list_head list;
+	u32 count;
+	struct proc_dir_entry *proc;
+	/* The device and every open file hold a reference. */
+	struct kref refs;
+	/* Unbound: files still open get -ENODEV. */
+	bool removed;
+	/* flash_env holds what flash holds, so equal blocks are not rewritten. */
+	bool flash_known;
+	u8 flash_env[UENV_BLOCK_SIZE];
+};
+
+static u8 g_env[UENV_BLOCK_SIZE];
+static struct uboot_env_manager *uhandle;
+
+static const char default_environment[] =
+	"bootargs=mem=42M console=ttyS0,115200\0"
+	"bootcmd=tftp 0x80400000 $(bootfile);bootm 0x80400000;\0"
+	"default=cramfsload 0x80400000 uImage;cramfsload 0x80800000 ramdisk.gz\0"
+	"sec=tftp 0x80400000 uImage_sec;tftp 0x80800000 ramdisk.gz;bootm 0x80400000 0x80800000;\0"
+	"phyaddr0=9\0"
+	"verify=n\0"
+	"bootdelay=1\0"
+	"baudrate=115200\0"
+	"mdio_intf=mii\0"
+	"ethaddr=00:1c:27:4b:00:01\0"
+	"ipaddr=192.168.1.10\0"
+	"serverip=192.168.1.2\0"
+	"gatewayip=192.168.1.1\0"
+	"netmask=255.255.255.0\0"
+	"bootfile=uImage\0"
+	"\0";	/* with the literal's own NUL: three zero bytes at the end */
+
+static const char *const uboot_env_permitted_keys[] = {
+	"serverip", "bootargs", "device_type", "identification", "update_ip",
+};
+
+static const struct uboot_serial_config uboot_default_console = {
+	.mode = UENV_SERIAL_MODE_SERIAL,
+	.baud = 115200,
+	.data_bits = 8,
+	.parity = 0,
+	.flow = 0,
+	.port = 0,
+};
+
+static const u32 uboot_serial_speeds[] = {
+	300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 76800, 115200,
+};
+
+static int env_proc_read(char *page, char **start, off_t off, int count,
+			 int *eof, void *data);
+static int env_proc_write(struct file *file, const char __user *buffer,
+			  unsigned long count, void *data);
+
+/* ---- What changed in the kernel interfaces since 3.0 ---- */
+
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(4, 16, 0)
+typedef __poll_t uenv_poll_t;
+#else
+typedef unsigned int uenv_poll_t;
+#endif
+
+static int uenv_mtd_read(struct mtd_info *mtd, loff_t from, size_t len,
+			 size_t *retlen, u_char *buf)
+{
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(3, 4, 0)
+	return mtd_read(mtd, from, len, retlen, buf);
+#else
+	return mtd->read(mtd, from, len, retlen, buf);
+#endif
+}
+
+static int uenv_mtd_write(struct mtd_info *mtd, loff_t to, size_t len,
+			  size_t *retlen, const u_char *buf)
+{
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(3, 4, 0)
+	return mtd_write(mtd, to, len, retlen, buf);
+#else
+	return mtd->write(mtd, to, len, retlen, buf);
+#endif
+}
+
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(3, 10, 0)
+/* read_proc and write_proc are gone: adapt the file interface to them. */
+#if LINUX_VERSION_CODE < KERNEL_VERSION(5, 17, 0)
+#define pde_data(inode) PDE_DATA(inode)
+#endif
+
+static ssize_t uenv_proc_read(struct file *file, char __user *buf,
+			      size_t count, loff_t *ppos)
+{
+	int eof = 0;
+
+	return env_proc_read(NULL, NULL, *ppos, count, &eof,
+			     pde_data(file_inode(file)));
+}
+
+static ssize_t uenv_proc_write(struct file *file, const char __user *buf,
+			       size_t count, loff_t *ppos)
+{
+	return env_proc_write(file, buf, count, pde_data(file_inode(file)));
+}
+
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(5, 6, 0)
+static const struct proc_ops uenv_proc_ops = {
+	.proc_read = uenv_proc_read,
+	.proc_write = uenv_proc_write,
+};
+#else
+static const struct file_operations uenv_proc_ops = {
+	.owner = THIS_MODULE,
+	.read = uenv_proc_read,
+	.write = uenv_proc_write,
+};
+#endif
+
+static struct proc_dir_entry *uenv_proc_create(void *data)
+{
+	return proc_create_data(UENV_PROC_NAME, S_IFREG | 0644, NULL,
+				&uenv_proc_ops, data);
+}
+#else
+static struct proc_dir_entry *uenv_proc_create(void *data)
+{
+	struct proc_dir_entry *entry;
+
+	entry = create_proc_entry(UENV_PROC_NAME, S_IFREG | 0644, NULL);
+	if (entry) {
+		entry->read_proc = env_proc_read;
+		entry->write_proc = env_proc_write;
+		entry->data = data;
+	}
+	return entry;
+}
+#endif
+
+/* ---- Environment block ---- */
+
+static u32 uboot_env_crc(const u8 *block)
+{
+	return ~crc32_le(~0U, block + UENV_DATA_OFFSET, UENV_DATA_SIZE);
+}
+
+/* Blocks are little-endian whatever the CPU. */
+static u32 uboot_env_le32(const u8 *p)
+{
+	return p[0] | p[1] << 8 | p[2] << 16 | (u32)p[3] << 24;
+}
+
+static u32 uboot_env_stored_crc(const u8 *block)
+{
+	return uboot_env_le32(block);
+}
+
+static void uboot_env_store_crc(u8 *block)
+{
+	u32 crc = uboot_env_crc(block);
+
+	block[0] = crc;
+	block[1] = crc >> 8;
+	block[2] = crc >> 16;
+	block[3] = crc >> 24;
+}
+
+/* work: the flash copy on entry, the chosen (always valid) block on return. */
+static void uboot_env_select(u8 *work, const u8 *boot)
+{
+	u32 crc;
+
+	crc = uboot_env_crc(work);
+	if (crc == uboot_env_stored_crc(work))
+		return;
+	uenv_warn_in("uboot_env_probe",
+		     "*** Warning - env from flash error, using default environment from uboot. CRC %x != %x",
+		     crc, uboot_env_stored_crc(work));
+
+	memcpy(work, boot, UENV_BLOCK_SIZE);
+	crc = uboot_env_crc(work);
+	if (crc == uboot_env_stored_crc(work))
+		return;
+	uenv_warn_in("uboot_env_probe",
+		     "*** Warning - env from uboot error, using default environment. CRC %x != %x",
+		     crc, uboot_env_stored_crc(work));
+
+	memset(work, 0, UENV_BLOCK_SIZE);
+	memcpy(work + UENV_DATA_OFFSET, default_environment,
+	       sizeof(default_environment));
+	uboot_env_store_crc(work);
+}
+
+static int uboot_env_free(struct list_head *list)
+{
+	struct uboot_env_entry *entry, *next;
+
+	if (!list)
+		return -EFAULT;
+	/* A head never initialised (zero-filled manager) is an empty list. */
+	if (list->next) {
+		list_for_each_entry_safe(entry, next, list, list) {
+			kfree(entry->value);
+			kfree(entry->key);
+			list_del(&entry->list);
+			kfree(entry);
+		}
+	}
+	INIT_LIST_HEAD(list);
+	return 0;
+}
+
+/*
+ * Splits each key=value string at its first '=' (overwritten with a NUL in
+ * the block) into a new entry at the tail of the list. Strings without '='
+ * carry nothing and are skipped.
+ */
+static int uboot_env_parse(u8 *block, struct list_head *list, u32 *count)
+{
+	char *p = (char *)block + UENV_DATA_OFFSET;
+	char *end = (char *)block + UENV_BLOCK_SIZE;
+	struct uboot_env_entry *entry;
+	char *string_end, *eq;
+
+	while (p < end) {
+		if (*p == '\0') {
+			p++;
+			continue;
+		}
+		string_end = memchr(p, '\0', end - p);
+		if (!string_end)
+			string_end = end;
+		eq = memchr(p, '=', string_end - p);
+		if (!eq) {
+			p = string_end;
+			continue;
+		}
+		*eq = '\0';
+		if (eq + 1 == end)
+			return 0;
+
+		entry = kzalloc(sizeof(*entry), GFP_KERNEL);
+		if (!entry)
+			goto nomem;
+		list_add_tail(&entry->list, list);
+		(*count)++;
+		entry->key = kstrdup(p, GFP_KERNEL);
+		entry->value = kstrndup(eq + 1, string_end - (eq + 1), GFP_KERNEL);
+		if (!entry->key || !entry->value)
+			goto nomem;
+		p = string_end;
+	}
+	return 0;
+
+nomem:
+	uboot_env_free(list);
+	return -ENOMEM;
+}
+
+/* Bytes an entry takes in the data area: key, '=', value, NUL. */
+static size_t uboot_env_entry_size(const char *key, const char *value)
+{
+	return strlen(key) + strlen(value) + 2;
+}
+
+static size_t uboot_env_used(struct list_head *list)
+{
+	struct uboot_env_entry *entry;
+	size_t used = 0;
+
+	list_for_each_entry(entry, list, list)
+		used += uboot_env_entry_size(entry->key, entry->value);
+	return used;
+}
+
+/* block must be zero-filled; the store keeps the entries within the data area. */
+static void uboot_env_serialize(struct list_head *list, u8 *block)
+{
+	char *data = (char *)block + UENV_DATA_OFFSET;
+	struct uboot_env_entry *entry;
+	size_t off = 0, size;
+
+	list_for_each_entry(entry, list, list) {
+		size = uboot_env_entry_size(entry->key, entry->value);
+		if (size > UENV_DATA_SIZE - off)
+			break;
+		snprintf(data + off, UENV_DATA_SIZE - off, "%s=%s",
+			 entry->key, entry->value);
+		off += size;
+	}
+	uboot_env_store_crc(block);
+}
+
+#if defined(CONFIG_ARM) && !defined(MODULE)
+/* Only a driver built into the kernel image sees the boot tags. */
+static int __init parse_tag_environmentvalue(const struct tag *tag)
+{
+	u32 words;
+
+	if (tag->hdr.size <= 2) {
+		printk("tag->hdr.size <= 2\n");
+		return 0;
+	}
+	words = min_t(u32, tag->hdr.size - 2, UENV_BLOCK_SIZE / 4);
+	memset(g_env, 0, UENV_BLOCK_SIZE);
+	memcpy(g_env, &tag->u, words * 4);
+	return 0;
+}
+
+__tagtable(ATAG_ENVIRONMENTVALUE, parse_tag_environmentvalue);
+#endif
+
+/* ---- Board services ---- */
+
+static struct mtd_info *uboot_env_mtd(void)
+{
+	struct mtd_info *mtd = NULL;
+
+	/* The board record is not ours to declare; only this field is known. */
+	if (klmr_list)
+		memcpy(&mtd, (u8 *)klmr_list + KLMR_MTD_OFFSET, sizeof(mtd));
+	return mtd;
+}
+
+static u8 uboot_env_board_type(void)
+{
+	return klmr_list ? ((u8 *)klmr_list)[KLMR_BOARD_TYPE_OFFSET] : 0;
+}
+
+static int uboot_env_read(u8 *block)
+{
+	struct mtd_info *mtd = uboot_env_mtd();
+	size_t retlen = 0;
+	int ret = -ENODEV;
+
+	memset(block, 0, UENV_BLOCK_SIZE);
+	if (mtd)
+		ret = uenv_mtd_read(mtd, UENV_FLASH_OFFSET, UENV_BLOCK_SIZE,
+				    &retlen, block);
+	if (ret)
+		uenv_err("Flash media checking read[%x] failed!",
+			 UENV_FLASH_OFFSET);
+	return ret;
+}
+
+/*
+ * Serialises the list into the zero-filled block, which becomes g_env, and
+ * writes it to flash unless flash already holds exactly that: a needless
+ * rewrite wears the flash and risks the environment on a power cut.
+ */
+static int uboot_env_write(struct uboot_env_manager *m, u8 *block)
+{
+	struct mtd_info *mtd;
+	size_t retlen = 0;
+	int ret = -ENODEV;
+
+	uboot_env_serialize(&m->list, block);
+	memcpy(g_env, block, UENV_BLOCK_SIZE);
+	if (m->flash_known && !memcmp(m->flash_env, block, UENV_BLOCK_SIZE))
+		return 0;
+
+	mtd = uboot_env_mtd();
+	if (mtd) {
+		call_klmr_notifiers(KLMR_EVENT_ENV_WRITE, mtd);
+		ret = uenv_mtd_write(mtd, UENV_FLASH_OFFSET, UENV_BLOCK_SIZE,
+				     &retlen, block);
+	}
+	if (ret) {
+		m->flash_known = false;
+		uenv_err("Flash media checking write[%x] failed!",
+			 UENV_FLASH_OFFSET);
+		return ret;
+	}
+	memcpy(m->flash_env, block, UENV_BLOCK_SIZE);
+	m->flash_known = true;
+	return 0;
+}
+
+/* ---- Entry store (callers hold m->sem) ---- */
+
+/* Keys match whole; a record key may fill its field without a NUL. */
+static struct uboot_env_entry *uboot_env_find(struct uboot_env_manager *m,
+					      const char *key)
+{
+	struct uboot_env_entry *entry;
+
+	list_for_each_entry(entry, &m->list, list) {
+		if (!strncmp(entry->key, key,
+			     min_t(size_t, strlen(entry->key) + 1, UENV_KEY_LEN)))
+			return entry;
+	}
+	return NULL;
+}
+
+static bool uboot_env_key_permitted(const char *key)
+{
+	size_t key_len = strnlen(key, UENV_KEY_LEN);
+	size_t i;
+
+	for (i = 0; i < ARRAY_SIZE(uboot_env_permitted_keys); i++) {
+		if (!strncmp(key, uboot_env_permitted_keys[i],
+			     min(key_len, strlen(uboot_env_permitted_keys[i])) + 1))
+			return true;
+	}
+	return false;
+}
+
+static int uboot_env_get(struct uboot_env_manager *m,
+			 struct uboot_env_record *rec)
+{
+	struct uboot_env_entry *entry;
+
+	entry = uboot_env_find(m, rec->key);
+	if (!entry) {
+		uenv_info("Cannot find keyword %.*s ", UENV_KEY_LEN, rec->key);
+		return -ENOENT;
+	}
+	memcpy(rec->value, entry->value,
+	       min_t(size_t, strlen(entry->value) + 1, UENV_VALUE_LEN));
+	return 0;
+}
+
+/*
+ * Changes, adds or (with an empty value) deletes a permitted key and writes
+ * the environment back. Everything that can fail short of the flash write
+ * is checked or allocated before the list changes, so a refused set leaves
+ * the list, g_env and flash as they were.
+ */
+static int uboot_env_set(struct uboot_env_manager *m,
+			 const struct uboot_env_record *rec)
+{
+	size_t value_len = strnlen(rec->value, UENV_VALUE_LEN);
+	struct uboot_env_entry *entry, *added = NULL;
+	char *value = NULL;
+	size_t used;
+	u8 *block;
+	int ret;
+
+	if (!uboot_env_key_permitted(rec->key)) {
+		uenv_warn("set %.*s not allowed!", UENV_KEY_LEN, rec->key);
+		return -EPERM;
+	}
+
+	entry = uboot_env_find(m, rec->key);
+	used = uboot_env_used(&m->list);
+	if (entry)
+		used -= uboot_env_entry_size(entry->key, entry->value);
+	if (!entry)
+		used += strnlen(rec->key, UENV_KEY_LEN) + value_len + 2;
+	else if (value_len)
+		used += strlen(entry->key) + value_len + 2;
+	if (used > UENV_DATA_SIZE) {
+		uenv_warn("set %.*s: no room, %zu of %d bytes!", UENV_KEY_LEN,
+			  rec->key, used, UENV_DATA_SIZE);
+		return -ENOSPC;
+	}
+
+	block = kzalloc(UENV_BLOCK_SIZE, GFP_KERNEL);
+	if (!block)
+		return -ENOMEM;
+	if (!entry || value_len) {
+		value = kstrndup(rec->value, UENV_VALUE_LEN, GFP_KERNEL);
+		if (!value)
+			goto nomem;
+	}
+	if (!entry) {
+		added = kzalloc(sizeof(*added), GFP_KERNEL);
+		if (!added)
+			goto nomem;
+		added->key = kstrndup(rec->key, UENV_KEY_LEN, GFP_KERNEL);
+		if (!added->key)
+			goto nomem;
+	}
+
+	if (added) {
+		added->value = value;
+		list_add_tail(&added->list, &m->list);
+		m->count++;
+	} else if (value) {
+		kfree(entry->value);
+		entry->value = value;
+	} else {
+		list_del(&entry->list);
+		m->count--;
+		kfree(entry->value);
+		kfree(entry->key);
+		kfree(entry);
+	}
+
+	ret = uboot_env_write(m, block);
+	kfree(block);
+	return ret;
+
+nomem:
+	if (added)
+		kfree(added->key);
+	kfree(added);
+	kfree(value);
+	kfree(block);
+	return -ENOMEM;
+}
+
+/* ---- Console setting in "bootargs" ---- */
+
+static bool uboot_serial_config_valid(const struct uboot_serial_config *cfg)
+{
+	size_t i;
+
+	if (cfg->mode > UENV_SERIAL_MODE_TTY)
+		return false;
+	if (cfg->data_bits < 5 || cfg->data_bits > 8)
+		return false;
+	if (cfg->parity > 2 || cfg->flow > UENV_FLOW_RTSCTS || cfg->port > 3)
+		return false;
+	for (i = 0; i < ARRAY_SIZE(uboot_serial_speeds); i++) {
+		if (cfg->baud == uboot_serial_speeds[i])
+			return true;
+	}
+	return false;
+}
+
+/*
+ * The console spec starts at the "tty" at offset tty of the len-character
+ * value. Returns the offset at which the rest of the value begins, or 0
+ * when what follows "tty" is no console spec.
+ */
+static size_t uboot_console_spec_end(const char *v, size_t len, size_t tty)
+{
+	size_t q = tty + 3;
+
+	if (q < len && isdigit(v[q]))
+		return q + 1;				/* ttyN */
+	if (q + 2 >= len || v[q] != 'S' || !isdigit(v[q + 1]) ||
+	    v[q + 2] != ',')
+		return 0;
+	for (q += 2; q < len && !isdigit(v[q]); q++)
+		;
+	if (q == len)
+		return 0;				/* no speed after the comma */
+	while (q < len && isdigit(v[q]))
+		q++;
+	if (q < len && (v[q] == 'n' || v[q] == 'o' || v[q] == 'e')) {
+		if (q + 1 >= len || v[q + 1] < '5' || v[q + 1] > '8')
+			return 0;
+		return q + 2 < len && v[q + 2] == 'r' ? q + 3 : q + 2;
+	}
+	return q;
+}
+
+/* Rewrites the console spec inside rec->value in place. */
+static int uboot_env_uart_set(struct uboot_env_record *rec,
+			      const struct uboot_serial_config *cfg)
+{
+	char *value, *tty, *tail;
+	char spec[16];
+	size_t len, pos, tail_pos, spec_end;
+	int spec_len, ret = 0;
+
+	if (!rec || !cfg || !uboot_serial_config_valid(cfg))
+		return -EINVAL;
+	tail = kzalloc(UENV_VALUE_LEN, GFP_KERNEL);
+	if (!tail)
+		return -ENOMEM;
+
+	value = rec->value;
+	len = strnlen(value, UENV_VALUE_LEN);
+	tty = strnstr(value, "tty", len);
+	if (!tty) {
+		uenv_err("invaild bootargs found!");
+		ret = -EINVAL;
+		goto out;
+	}
+	pos = tty - value;
+	tail_pos = uboot_console_spec_end(value, len, pos);
+	if (!tail_pos) {
+		uenv_err("invalid bootargs!");
+		ret = -EINVAL;
+		goto out;
+	}
+
+	if (cfg->mode == UENV_SERIAL_MODE_SERIAL)
+		spec_len = snprintf(spec, sizeof(spec), "S%c,%u%c%d%s",
+				    '0' + cfg->port, cfg->baud,
+				    "noe"[cfg->parity], cfg->data_bits,
+				    cfg->flow == UENV_FLOW_RTSCTS ? "r" : "");
+	else
+		spec_len = snprintf(spec, sizeof(spec), "%c", '0' + cfg->port);
+	spec_end = pos + 3 + spec_len;
+	if (spec_end > UENV_VALUE_LEN) {
+		uenv_err("no room for the console in bootargs!");
+		ret = -EINVAL;
+		goto out;
+	}
+
+	/* The whole rest of the field moves, so bytes past the end stay zero. */
+	memcpy(tail, value + tail_pos, UENV_VALUE_LEN - tail_pos);
+	memcpy(value + pos + 3, spec, spec_len);
+	memcpy(value + spec_end, tail, UENV_VALUE_LEN - spec_end);
+out:
+	kfree(tail);
+	return ret;
+}
+
+/* Puts the board's default console into "bootargs"; called with m->sem held. */
+static int uboot_bootargs_rectify(struct uboot_env_manager *m)
+{
+	struct uboot_env_record rec;
+	struct uboot_serial_config cfg = uboot_default_console;
+	int ret;
+
+	memset(&rec, 0, sizeof(rec));
+	strcpy(rec.key, "bootargs");
+	if ((uboot_env_board_type() & 0xf0) != 0x20)
+		cfg.port = 0;
+
+	ret = uboot_env_get(m, &rec);
+	if (ret) {
+		uenv_err("uboot_env_get failed %d ", ret);
+		return -EINVAL;
+	}
+	if (uboot_env_uart_set(&rec, &cfg)) {
+		uenv_err("config env uart in bootargs failed");
+		return -EINVAL;
+	}
+	if (uboot_env_set(m, &rec)) {
+		uenv_err("update env failed!");
+		return -EINVAL;
+	}
+	uenv_info("uboot bootargs rectify -> (%.*s)", UENV_VALUE_LEN, rec.value);
+	return 0;
+}
+
+/* ---- /dev/env ---- */
+
+static struct uboot_env_manager *uboot_env_file_manager(struct file *file)
+{
+	return container_of(file->private_data, struct uboot_env_manager, misc);
+}
+
+static void uboot_env_manager_release(struct kref *refs)
+{
+	kfree(container_of(refs, struct uboot_env_manager, refs));
+}
+
+static int uboot_env_fops_open(struct inode *inode, struct file *file)
+{
+	struct uboot_env_manager *m = uboot_env_file_manager(file);
+
+	down(&m->sem);
+	if (m->removed) {
+		up(&m->sem);
+		return -ENODEV;
+	}
+	kref_get(&m->refs);
+	uhandle = m;
+	up(&m->sem);
+	uenv_info("Open %s", m->name);
+	return 0;
+}
+
+static int uboot_env_fops_release(struct inode *inode, struct file *file)
+{
+	kref_put(&uboot_env_file_manager(file)->refs, uboot_env_manager_release);
+	return 0;
+}
+
+static ssize_t uboot_env_fops_read(struct file *file, char __user *buf,
+				   size_t count, loff_t *ppos)
+{
+	return 0;
+}
+
+/* Nothing is written through the file; say so rather than let writers spin. */
+static ssize_t uboot_env_fops_write(struct file *file, const char __user *buf,
+				    size_t count, loff_t *ppos)
+{
+	return -EINVAL;
+}
+
+static uenv_poll_t uboot_env_fops_poll(struct file *file,
+				       struct poll_table_struct *wait)
+{
+	return 0;
+}
+
+static long uboot_env_ioc_get(struct uboot_env_manager *m, void __user *argp)
+{
+	struct uboot_env_record rec;
+	int ret;
+
+	if (copy_from_user(&rec, argp, sizeof(rec)))
+		return -EFAULT;
+	ret = uboot_env_get(m, &rec);
+	if (ret)
+		return ret;
+	if (copy_to_user(argp, &rec, sizeof(rec)))
+		return -EFAULT;
+	return 0;
+}
+
+static long uboot_env_ioc_set(struct uboot_env_manager *m, void __user *argp)
+{
+	struct uboot_env_record rec;
+	int ret;
+
+	if (copy_from_user(&rec, argp, sizeof(rec)))
+		return -EFAULT;
+	ret = uboot_env_set(m, &rec);
+	if (ret)
+		uenv_err("set %.*s failed!", UENV_KEY_LEN, rec.key);
+	return ret;
+}
+
+static long uboot_env_ioc_key_at(struct uboot_env_manager *m, void __user *argp)
+{
+	struct uboot_env_index_record rec;
+	struct uboot_env_entry *entry;
+	u32 index, pos = 0;
+
+	if (get_user(index, (u32 __user *)argp))
+		return -EFAULT;
+	if (index >= m->count)
+		return -ENOENT;
+	memset(&rec, 0, sizeof(rec));
+	rec.index = index;
+	list_for_each_entry(entry, &m->list, list) {
+		if (pos++ == index) {
+			memcpy(rec.key, entry->key,
+			       min_t(size_t, strlen(entry->key) + 1, UENV_KEY_LEN));
+			break;
+		}
+	}
+	if (copy_to_user(argp, &rec, sizeof(rec)))
+		return -EFAULT;
+	return 0;
+}
+
+static long uboot_env_ioc_serial(struct uboot_env_manager *m, void __user *argp)
+{
+	struct uboot_env_record rec;
+	struct uboot_serial_config cfg;
+	int ret;
+
+	memset(&rec, 0, sizeof(rec));
+	strcpy(rec.key, "bootargs");
+	if (copy_from_user(&cfg, argp, sizeof(cfg)))
+		return -EFAULT;
+	if (!uboot_serial_config_valid(&cfg)) {
+		uenv_err("invaild para for serial config");
+		return -EINVAL;
+	}
+	ret = uboot_env_get(m, &rec);
+	if (ret) {
+		uenv_err("get env key %s failed", rec.key);
+		return ret;
+	}
+	ret = uboot_env_uart_set(&rec, &cfg);
+	if (ret) {
+		uenv_err("config env uart in bootargs failed");
+		return ret;
+	}
+	ret = uboot_env_set(m, &rec);
+	if (ret) {
+		uenv_err("update env failed!");
+		return ret;
+	}
+	return 0;
+}
+
+static long uboot_env_fops_ioctl(struct file *file, unsigned int cmd,
+				 unsigned long arg)
+{
+	struct uboot_env_manager *m = uboot_env_file_manager(file);
+	void __user *argp = (void __user *)arg;
+	long ret;
+
+	if (_IOC_TYPE(cmd) != UENV_IOC_TYPE)
+		return -EINVAL;
+
+	down(&m->sem);
+	if (m->removed) {
+		ret = -ENODEV;
+		goto out;
+	}
+	switch (_IOC_NR(cmd)) {
+	case _IOC_NR(UENV_IOC_GET):
+		ret = uboot_env_ioc_get(m, argp);
+		break;
+	case _IOC_NR(UENV_IOC_SET):
+		ret = uboot_env_ioc_set(m, argp);
+		break;
+	case _IOC_NR(UENV_IOC_COUNT):
+		ret = put_user(m->count, (u32 __user *)argp);
+		break;
+	case _IOC_NR(UENV_IOC_KEY_AT):
+		ret = uboot_env_ioc_key_at(m, argp);
+		break;
+	case _IOC_NR(UENV_IOC_SERIAL):
+		ret = uboot_env_ioc_serial(m, argp);
+		break;
+	default:
+		printk("\033[0;31m[K] ERROR|%s|%s|%d: ioctl cmd[0x%x] not support!\033[m",
+		       UENV_SRC, __func__, __LINE__, cmd);
+		ret = -ENOTTY;
+		break;
+	}
+out:
+	up(&m->sem);
+	return ret;
+}
+
+static const struct file_operations uboot_env_fops = {
+	.owner = THIS_MODULE,
+	.read = uboot_env_fops_read,
+	.write = uboot_env_fops_write,
+	.poll = uboot_env_fops_poll,
+	.unlocked_ioctl = uboot_env_fops_ioctl,
+	.open = uboot_env_fops_open,
+	.release = uboot_env_fops_release,
+};
+
+/* ---- /proc/driver/uenv ---- */
+
+static int env_proc_read(char *page, char **start, off_t off, int count,
+			 int *eof, void *data)
+{
+	*eof = 1;
+	return 0;
+}
+
+/* g_env as little-endian words, four to a line; the last 12 bytes are not shown. */
+static void env_proc_dump(void)
+{
+	u32 words[4];
+	int i, j;
+
+	printk("\n=================dump env buf=================\n");
+	for (i = 0; i + 16 <= UENV_BLOCK_SIZE - 16; i += 16) {
+		for (j = 0; j < 4; j++)
+			words[j] = uboot_env_le32(g_env + i + 4 * j);
+		printk("%08x %08x %08x %08x \n",
+		       words[0], words[1], words[2], words[3]);
+	}
+	printk("%08x \n=====================end====================\n",
+	       uboot_env_le32(g_env + i));
+}
+
+static int env_proc_write(struct file *file, const char __user *buffer,
+			  unsigned long count, void *data)
+{
+	struct uboot_env_manager *m = data;
+	struct uboot_env_record rec;
+	char cmd[UENV_PROC_CMD_LEN];
+	char *text;
+	int ret;
+
+	if (count > UENV_PROC_CMD_LEN - 1)
+		return -EFAULT;
+	if (copy_from_user(cmd, buffer, count)) {
+		uenv_err("copy_from_user err!");
+		return -EFAULT;
+	}
+	cmd[count] = '\0';
+	text = strim(cmd);
+
+	switch (text[0]) {
+	case 'd':
+		down(&m->sem);
+		env_proc_dump();
+		up(&m->sem);
+		break;
+	case 'g':
+		memset(&rec, 0, sizeof(rec));
+		if (strlen(text) > 2)
+			strcpy(rec.key, text + 2);
+		down(&m->sem);
+		if (!uhandle) {
+			uenv_info("please :cat /dev/env ");
+		} else {
+			ret = uboot_env_get(uhandle, &rec);
+			if (ret)
+				uenv_err("uboot_env_get failed %d ", ret);
+			else
+				uenv_info("%s =%.*s", rec.key, UENV_VALUE_LEN,
+					  rec.value);
+		}
+		up(&m->sem);
+		break;
+	default:
+		printk("[K] This module: built on " UENV_BUILD_DATE " at "
+		       UENV_BUILD_TIME ".\n");
+		printk("[K] [%c]: you are seeing it\n", text[0]);
+		break;
+	}
+	return count;
+}
+
+/* ---- Life cycle ---- */
+
+/*
+ * Fences the manager off before its parts go: files still open see
+ * removed, the proc look-up no longer finds it through uhandle.
+ */
+static void uboot_env_retire(struct uboot_env_manager *m)
+{
+	down(&m->sem);
+	m->removed = true;
+	if (uhandle == m)
+		uhandle = NULL;
+	uboot_env_free(&m->list);
+	up(&m->sem);
+}
+
+static int uboot_env_probe(struct platform_device *pdev)
+{
+	struct uboot_env_manager *m;
+	u8 *tmp_env;
+	int ret;
+
+	m = kzalloc(sizeof(*m), GFP_KERNEL);
+	if (!m) {
+		uenv_err("Alloc uboot_env_manager failed !");
+		return -ENOMEM;
+	}
+	sema_init(&m->sem, 1);
+	kref_init(&m->refs);
+	INIT_LIST_HEAD(&m->list);
+	tmp_env = kzalloc(UENV_BLOCK_SIZE, GFP_KERNEL);
+	if (!tmp_env) {
+		uenv_err("Alloc tmp_env failed !");
+		ret = -ENOMEM;
+		goto err_release;
+	}
+
+	m->name = "Kelmora uboot env";
+	platform_set_drvdata(pdev, m);
+	m->pdev = pdev;
+	m->misc.minor = MISC_DYNAMIC_MINOR;
+	m->misc.name = "env";
+	m->misc.fops = &uboot_env_fops;
+
+	ret = uboot_env_read(tmp_env);
+	if (ret) {
+		uenv_err("Uboot env read fail[%d].", ret);
+		goto err_release;
+	}
+	memcpy(m->flash_env, tmp_env, UENV_BLOCK_SIZE);
+	m->flash_known = true;
+	uboot_env_select(tmp_env, g_env);
+	memcpy(g_env, tmp_env, UENV_BLOCK_SIZE);
+	kfree(tmp_env);
+	tmp_env = NULL;
+
+	ret = uboot_env_parse(g_env, &m->list, &m->count);
+	if (ret) {
+		uenv_err("Parse uboot env failed(%d)!", ret);
+		goto err_release;
+	}
+	down(&m->sem);
+	ret = uboot_bootargs_rectify(m);
+	up(&m->sem);
+	if (ret) {
+		uenv_err("bootargs rectify failed(%d)!", ret);
+		goto err_release;
+	}
+
+	/* Only now can a command arrive: the list is complete. */
+	ret = misc_register(&m->misc);
+	if (ret) {
+		uenv_err("Register misc driver failed(%d)!", ret);
+		goto err_release;
+	}
+	m->proc = uenv_proc_create(m);
+	if (!m->proc) {
+		uenv_err("%s() Unable to create proc for ubootenv ", __func__);
+		ret = -ENODEV;
+		goto err_deregister;
+	}
+
+	uenv_info("UbootEnv module: built on " UENV_BUILD_DATE " at "
+		  UENV_BUILD_TIME ".");
+	return 0;
+
+err_deregister:
+	uboot_env_retire(m);
+	misc_deregister(&m->misc);
+err_release:
+	uboot_env_free(&m->list);
+	kfree(tmp_env);
+	platform_set_drvdata(pdev, NULL);
+	kref_put(&m->refs, uboot_env_manager_release);
+	return ret;
+}
+
+static int uboot_env_remove(struct platform_device *pdev)
+{
+	struct uboot_env_manager *m = platform_get_drvdata(pdev);
+
+	if (!m)
+		return -EFAULT;
+	remove_proc_entry(UENV_PROC_NAME, NULL);
+	uboot_env_retire(m);
+	misc_deregister(&m->misc);
+	platform_set_drvdata(pdev, NULL);
+	kref_put(&m->refs, uboot_env_manager_release);
+	return 0;
+}
+
+static void uboot_env_release(struct device *dev)
+{
+}
+
+static struct platform_device uboot_env_device = {
+	.name = "kel_uenv",
+	.id = 0,
+	.dev = {
+		.release = uboot_env_release,
+	},
+};
+
+static struct platform_driver uboot_env_driver = {
+	.probe = uboot_env_probe,
+	.remove = uboot_env_remove,
+	.driver = {
+		.name = "kel_uenv",
+		.owner = THIS_MODULE,
+	},
+};
+
+static int __init uboot_env_init(void)
+{
+	int ret;
+
+	ret = platform_device_register(&uboot_env_device);
+	if (ret) {
+		uenv_err("[UBOOT_ENV] device register failed !");
+		return ret;
+	}
+	ret = platform_driver_register(&uboot_env_driver);
+	if (ret)
+		platform_device_unregister(&uboot_env_device);
+	return ret;
+}
+
+static void __exit uboot_env_exit(void)
+{
+	platform_device_unregister(&uboot_env_device);
+	platform_driver_unregister(&uboot_env_driver);
+}
+
+module_init(uboot_env_init);
+module_exit(uboot_env_exit);
+
+MODULE_LICENSE("GPL v2");
+MODULE_DESCRIPTION("Kelmora uboot env module");
+MODULE_VERSION("Kelmora Version:v1.0 Date:" UENV_BUILD_DATE);
