@@ -16,7 +16,6 @@
 //   kill -USR2 <pid>   asks the daemon for a restart.
 #include <signal.h>
 #include <stdio.h>
-#include <string.h>
 #include <unistd.h>
 
 #include "control.h"
@@ -25,13 +24,6 @@
 // heartbeat is not fatal.
 static const unsigned HEARTBEAT_PERIOD_SEC = 3;
 
-// Signal handlers only raise flags; the main loop acts on them.
-static volatile sig_atomic_t hang_requested = 0;
-static volatile sig_atomic_t restart_requested = 0;
-
-static void on_sigusr1(int) { hang_requested = 1; }
-static void on_sigusr2(int) { restart_requested = 1; }
-
 static bool send_to_daemon(int32_t cmd)
 {
 	daemon_msg msg = {cmd, 0};
@@ -39,22 +31,18 @@ static bool send_to_daemon(int32_t cmd)
 	       static_cast<ssize_t>(sizeof msg);
 }
 
-static void install_handler(int signo, void (*handler)(int))
-{
-	struct sigaction action;
-	memset(&action, 0, sizeof action);
-	action.sa_handler = handler;
-	// No SA_RESTART: a signal cuts the main loop's sleep short, so that
-	// it is acted on at once.
-	sigaction(signo, &action, nullptr);
-}
-
 int main()
 {
 	// One line per event, also when the output goes to a log file.
 	setvbuf(stdout, nullptr, _IOLBF, 0);
-	install_handler(SIGUSR1, on_sigusr1);
-	install_handler(SIGUSR2, on_sigusr2);
+
+	// SIGUSR1 and SIGUSR2 are blocked and taken by the main loop's wait, so
+	// that one arriving at any moment is acted on at once.
+	sigset_t test_signals;
+	sigemptyset(&test_signals);
+	sigaddset(&test_signals, SIGUSR1);
+	sigaddset(&test_signals, SIGUSR2);
+	sigprocmask(SIG_BLOCK, &test_signals, nullptr);
 
 	const int pid = getpid();
 	printf("norvel[%d]: started\n", pid);
@@ -72,15 +60,17 @@ int main()
 
 	bool hanging = false;
 	for (;;) {
-		sleep(HEARTBEAT_PERIOD_SEC);  // the application's real work goes here
+		// The application's real work goes here; this sample only waits
+		// for its next heartbeat or a test signal.
+		timespec period = {HEARTBEAT_PERIOD_SEC, 0};
+		int signo = sigtimedwait(&test_signals, nullptr, &period);
 
-		if (restart_requested) {
-			restart_requested = 0;
+		if (signo == SIGUSR2) {
 			printf("norvel[%d]: SIGUSR2: asking the daemon for a restart\n", pid);
 			send_to_daemon(DAEMON_CMD_REBOOT);
 			continue;  // the daemon kills us next; a heartbeat now would be refused
 		}
-		if (hang_requested && !hanging) {
+		if (signo == SIGUSR1 && !hanging) {
 			hanging = true;
 			printf("norvel[%d]: SIGUSR1: simulating a hang, heartbeats stop\n", pid);
 		}

@@ -1,0 +1,211 @@
+// The real daemon with its real constants, inside the sandbox (run through
+// ./sandbox; one scenario per ctest entry so that they overlap in time).
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "control.h"
+#include "sandbox_harness.h"
+
+using namespace sandbox;
+using namespace std::chrono_literals;
+using strings = std::vector<std::string>;
+
+namespace {
+
+void send_command(int32_t cmd)
+{
+	daemon_msg msg = {cmd, 0};
+	ASSERT_EQ(8, sendto_unix_socket(DAEMON_SOCKET_PATH, &msg, sizeof msg));
+}
+
+// Through the C client, with the datagram cut or padded to `size` bytes.
+void send_sized(int32_t cmd, int size)
+{
+	std::string command = program("SEND_DATAGRAM_BIN") + " " DAEMON_SOCKET_PATH " " +
+			      std::to_string(cmd) + " " + std::to_string(size);
+	ASSERT_EQ(0, system(command.c_str())) << command;
+}
+
+std::string socket_of(pid_t pid)
+{
+	for (const auto &target : descriptor_targets(pid))
+		if (target.rfind("socket:", 0) == 0)
+			return target;
+	return "";
+}
+
+// Every feed is one zero byte, 5 s after the one before.
+void expect_regular_feeds(const std::vector<feed> &feeds, size_t at_least)
+{
+	ASSERT_GE(feeds.size(), at_least);
+	for (size_t i = 0; i < feeds.size(); ++i) {
+		EXPECT_EQ(0, feeds[i].byte) << "feed " << i;
+		if (i > 0) {
+			double gap = seconds_between(feeds[i - 1].at, feeds[i].at);
+			EXPECT_GT(gap, 4.5) << "feed " << i;
+			EXPECT_LT(gap, 5.6) << "feed " << i;
+		}
+	}
+}
+
+}  // namespace
+
+// Register, heartbeats through more than one window, a hang, the timeout,
+// the kill, the 5-s pause, the relaunch and the new registration.
+TEST(Supervision, HungNorvelIsKilledAndRelaunched)
+{
+	daemon_run daemon;
+	ASSERT_TRUE(daemon.wait_socket(3s));
+	daemon.start_norvel();
+	auto first = daemon.wait_norvel(1, 3s);
+	ASSERT_TRUE(first);
+	ASSERT_TRUE(daemon.wait_line("norvel is reged", 1, 3s));
+
+	std::this_thread::sleep_for(12s);
+	EXPECT_EQ(strings{"norvel is reged"}, daemon.daemon_lines()) << "heartbeats did not keep it";
+
+	auto hang = steady::now();
+	ASSERT_EQ(0, kill(*first, SIGUSR1));
+	auto timed_out = daemon.wait_line("sem_hb recv timed out", 1, 13s);
+	ASSERT_TRUE(timed_out);
+	// The last heartbeat came at most 3 s (norvel's period) before the hang.
+	EXPECT_GT(seconds_between(hang, *timed_out), 6.8);
+	EXPECT_LT(seconds_between(hang, *timed_out), 10.8);
+	auto reboot = daemon.wait_line("norvel is reboot", 1, 1s);
+	ASSERT_TRUE(reboot);
+	EXPECT_TRUE(wait_gone(*first, 2s)) << "killall -9 norvel did not kill " << *first;
+
+	auto second = daemon.wait_norvel(2, 9s);
+	ASSERT_TRUE(second);
+	EXPECT_NE(*first, *second);
+	auto relaunched = daemon.wait_line("norvel is reged", 2, 3s);
+	ASSERT_TRUE(relaunched);
+	double pause = seconds_between(*reboot, *relaunched);
+	EXPECT_GT(pause, 4.9);
+	EXPECT_LT(pause, 6.5);
+
+	EXPECT_EQ((strings{"norvel is reged", "sem_hb recv timed out", "norvel is reboot",
+			   "norvel is reged"}),
+		  daemon.daemon_lines());
+	// The main thread fed on through the reboot.
+	expect_regular_feeds(daemon.feeds(), 4);
+}
+
+// norvel asks for its restart; the relaunched one holds neither the
+// watchdog nor the daemon's socket.
+TEST(Supervision, RestartOnRequestPassesNoDescriptorsOn)
+{
+	daemon_run daemon;
+	ASSERT_TRUE(daemon.wait_socket(3s));
+	daemon.start_norvel();
+	auto first = daemon.wait_norvel(1, 3s);
+	ASSERT_TRUE(first);
+	ASSERT_TRUE(daemon.wait_line("norvel is reged", 1, 3s));
+
+	ASSERT_EQ(0, kill(*first, SIGUSR2));
+	auto reboot = daemon.wait_line("norvel is reboot", 1, 2s);
+	ASSERT_TRUE(reboot);
+	EXPECT_TRUE(wait_gone(*first, 2s));
+	// Sent during the pause: it waits in the socket and is refused, as
+	// nobody is registered until the relaunched norvel's register, which
+	// queues behind it.
+	send_command(DAEMON_CMD_REBOOT);
+
+	auto second = daemon.wait_norvel(2, 8s);
+	ASSERT_TRUE(second);
+	auto registered = daemon.wait_line("norvel is reged", 2, 3s);
+	ASSERT_TRUE(registered);
+	EXPECT_GT(seconds_between(*reboot, *registered), 4.9);
+	EXPECT_LT(seconds_between(*reboot, *registered), 6.5);
+	EXPECT_EQ((strings{"norvel is reged", "norvel is reboot", "msg is err", "norvel is reged"}),
+		  daemon.daemon_lines());
+
+	std::string daemon_socket = socket_of(daemon.pid());
+	ASSERT_NE("", daemon_socket);
+	auto daemon_fds = descriptor_targets(daemon.pid());
+	ASSERT_NE(daemon_fds.end(), std::find(daemon_fds.begin(), daemon_fds.end(), "/dev/watchdog"));
+	for (const auto &target : descriptor_targets(*second)) {
+		EXPECT_NE("/dev/watchdog", target);
+		EXPECT_NE(daemon_socket, target);
+	}
+}
+
+// Commands out of turn, odd datagram sizes and a stale socket file; an
+// unregistered daemon stays quiet past a whole window.
+TEST(ControlChannel, RefusesCommandsOutOfTurnAndOddDatagrams)
+{
+	ASSERT_EQ(0, close(open("/var/daemon", O_WRONLY | O_CREAT | O_TRUNC, 0644)));  // stale
+	daemon_run daemon;
+	ASSERT_TRUE(daemon.wait_socket(3s)) << "stale /var/daemon was not replaced";
+
+	send_sized(DAEMON_CMD_HEARTBEAT, 8);
+	send_sized(DAEMON_CMD_REBOOT, 8);
+	send_sized(7, 8);
+	send_sized(DAEMON_CMD_REGISTER, 4);
+	send_sized(DAEMON_CMD_REGISTER, 0);
+	ASSERT_TRUE(daemon.wait_line("msg recv is error", 2, 2s));
+
+	std::this_thread::sleep_for(11s);
+	send_sized(DAEMON_CMD_REGISTER, 12);  // read as its first 8 bytes
+	ASSERT_TRUE(daemon.wait_line("norvel is reged", 1, 2s));
+	send_sized(DAEMON_CMD_REGISTER, 8);
+	send_sized(DAEMON_CMD_HEARTBEAT, 8);  // accepted silently
+	send_sized(7, 8);
+	ASSERT_TRUE(daemon.wait_line("cmd is not support", 1, 2s));
+
+	EXPECT_EQ((strings{"msg is err", "msg is err", "msg is err", "msg recv is error",
+			   "msg recv is error", "norvel is reged", "msg is err", "cmd is not support"}),
+		  daemon.daemon_lines());
+}
+
+// Thousands of heartbeats: all accepted without a word; the window then
+// runs from the last one.
+TEST(ControlChannel, HeartbeatFlood)
+{
+	daemon_run daemon;
+	ASSERT_TRUE(daemon.wait_socket(3s));
+	send_command(DAEMON_CMD_REGISTER);
+	ASSERT_TRUE(daemon.wait_line("norvel is reged", 1, 2s));
+	// Past the monitor's 2-s idle poll, so that its window is open.
+	std::this_thread::sleep_for(2200ms);
+
+	for (int i = 0; i < 20000; ++i) {
+		daemon_msg heartbeat = {DAEMON_CMD_HEARTBEAT, i};
+		ASSERT_EQ(8, sendto_unix_socket(DAEMON_SOCKET_PATH, &heartbeat, sizeof heartbeat));
+	}
+	auto last = steady::now();
+	auto timed_out = daemon.wait_line("sem_hb recv timed out", 1, 13s);
+	ASSERT_TRUE(timed_out);
+	EXPECT_GT(seconds_between(last, *timed_out), 9.9);
+	EXPECT_LT(seconds_between(last, *timed_out), 11.0);
+	ASSERT_TRUE(daemon.wait_line("norvel is reboot", 1, 1s));
+	EXPECT_EQ((strings{"norvel is reged", "sem_hb recv timed out", "norvel is reboot"}),
+		  daemon.daemon_lines());
+	expect_regular_feeds(daemon.feeds(), 2);
+}
+
+TEST(Startup, WithoutWatchdogExitsBeforeCreatingTheSocket)
+{
+	ASSERT_EQ(0, unlink("/dev/watchdog"));
+	unlink("/var/daemon");
+	{
+		daemon_run daemon(false);
+		auto status = daemon.wait_exit(5s);
+		ASSERT_TRUE(status) << "daemon did not exit";
+		EXPECT_TRUE(WIFEXITED(*status));
+		EXPECT_EQ(1, WEXITSTATUS(*status));
+		daemon.wait_line("", 99, 200ms);  // let the reader drain the pipe
+		EXPECT_EQ(strings{"failed to open watchdog"}, daemon.daemon_lines());
+	}
+	struct stat st;
+	EXPECT_NE(0, lstat("/var/daemon", &st)) << "socket created without a watchdog";
+	ASSERT_EQ(0, mkfifo("/dev/watchdog", 0600));  // for the scenarios after this one
+}
