@@ -7,7 +7,7 @@ ASAN_BUILD := build-asan
 TSAN_BUILD := build-tsan
 CTEST      := ctest --output-on-failure -j$(JOBS)
 
-.PHONY: all deps check check-host demo clean
+.PHONY: all deps check check-host check-system demo clean
 
 all:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -28,6 +28,11 @@ check-host: deps all $(ASAN_BUILD) $(TSAN_BUILD)
 	cd $(TSAN_BUILD) && $(CTEST) -L concurrency
 
 check: check-host
+
+# Scenarios on the emulated board (QEMU, the Debian kernel), one boot each.
+check-system: deps
+	scripts/install-deps vm
+	tests/system/run
 
 demo: deps all
 	tests/daemon/sandbox --demo $(BUILD)

@@ -1,0 +1,91 @@
+# Helpers for the system scenarios (bash). The runner sources this in the
+# scenario's own directory, with SCENARIO, SCENARIO_DIR, REPO and
+# SYSTEM_TESTS set.
+#
+# The scenario directory is shared with the board at /host: board-lib.sh
+# is there for the board's side, and the board leaves its measurements
+# there as files (see `record` in board-lib.sh) for `result` to read.
+
+BOOTS=0
+FLASH=$SCENARIO_DIR/flash.img
+
+fail() {
+	echo "FAIL: $*"
+	exit 1
+}
+
+# erased_flash FILE: a fresh 256-KiB image of 0xFF.
+erased_flash() {
+	head -c $((256 * 1024)) /dev/zero | tr '\0' '\377' > "$1"
+}
+
+# board [vm/run options] -- COMMAND: one boot of the board on $FLASH with
+# the scenario directory at /host. Sets BOARD_STATUS (vm/run's status) and
+# CONSOLE (the console log of this boot).
+board() {
+	BOOTS=$((BOOTS + 1))
+	CONSOLE=$SCENARIO_DIR/console-$BOOTS.log
+	cp "$SYSTEM_TESTS/board-lib.sh" "$SCENARIO_DIR/"
+	[ -f "$FLASH" ] || erased_flash "$FLASH"
+	echo "boot $BOOTS: vm/run $*"
+	"$REPO/vm/run" --no-build --flash "$FLASH" --share "$SCENARIO_DIR" --log "$CONSOLE" "$@" \
+		> /dev/null 2> "$SCENARIO_DIR/vm-run-$BOOTS.err"
+	BOARD_STATUS=$?
+	sed 's/^/  /' "$SCENARIO_DIR/vm-run-$BOOTS.err"
+}
+
+expect_status() {
+	[ "$BOARD_STATUS" -eq "$1" ] || fail "vm/run exited with $BOARD_STATUS, expected $1"
+}
+
+# console_count ERE: lines of this boot's console that match.
+console_count() {
+	grep -Ec -- "$1" "$CONSOLE"
+}
+
+# expect_console ERE [COUNT]: at least one matching line, or exactly COUNT.
+expect_console() {
+	local n
+	n=$(console_count "$1")
+	if [ $# -ge 2 ]; then
+		[ "$n" -eq "$2" ] || fail "console: $n lines match '$1', expected $2"
+	else
+		[ "$n" -gt 0 ] || fail "console: no line matches '$1'"
+	fi
+}
+
+expect_no_console() {
+	local line
+	line=$(grep -Em 1 -- "$1" "$CONSOLE") && fail "console: unexpected line '$line'"
+	return 0
+}
+
+# expect_console_order ERE...: a line matching each ERE, each one after
+# the line that matched the previous ERE.
+expect_console_order() {
+	local ere line after=0 previous_ere="the start"
+	for ere in "$@"; do
+		line=$(tail -n +$((after + 1)) "$CONSOLE" | grep -Enm 1 -- "$ere" | cut -d : -f 1)
+		[ -n "$line" ] || fail "console: no line matches '$ere' after '$previous_ere'"
+		after=$((after + line)) previous_ere=$ere
+	done
+}
+
+# result NAME: what the board recorded under NAME.
+result() {
+	[ -f "$SCENARIO_DIR/$1" ] || fail "the board recorded no '$1'"
+	cat "$SCENARIO_DIR/$1"
+}
+
+# elapsed FROM TO: TO - FROM, for recorded uptimes.
+elapsed() {
+	awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", b - a }'
+}
+
+# expect_between WHAT VALUE LOW HIGH: LOW <= VALUE <= HIGH, and prints it
+# as a measurement.
+expect_between() {
+	echo "measured: $1 $2 s"
+	awk -v v="$2" -v lo="$3" -v hi="$4" 'BEGIN { exit !(v >= lo && v <= hi) }' ||
+		fail "$1 was $2 s, expected $3 to $4 s"
+}
