@@ -43,7 +43,9 @@ int uenv_host_set(struct uboot_env_manager *m, const struct uboot_env_record *re
 int uenv_host_uart_set(struct uboot_env_record *rec, const struct uboot_serial_config *cfg);
 int uenv_host_rectify(struct uboot_env_manager *m);
 
-/* Life cycle */
+/* Life cycle: module load and unload, as insmod and rmmod run them */
+int init_module(void);
+void cleanup_module(void);
 struct platform_device *uenv_host_device(void);
 struct uboot_env_manager *uenv_host_bound_manager(void);
 struct uboot_env_manager *uenv_host_uhandle(void);

@@ -212,7 +212,8 @@ extern "C" unsigned long copy_from_user(void *to, const void *from, unsigned lon
     std::size_t done = access_ok(VERIFY_READ, from, n)
                            ? user_accessible(reinterpret_cast<std::uintptr_t>(from), n)
                            : 0;
-    std::memcpy(to, from, done);
+    if (done)
+        std::memcpy(to, from, done);
     std::memset(static_cast<char *>(to) + done, 0, n - done);
     return n - done;
 }
@@ -222,7 +223,8 @@ extern "C" unsigned long copy_to_user(void *to, const void *from, unsigned long 
     std::size_t done = access_ok(VERIFY_WRITE, to, n)
                            ? user_accessible(reinterpret_cast<std::uintptr_t>(to), n)
                            : 0;
-    std::memcpy(to, from, done);
+    if (done)
+        std::memcpy(to, from, done);
     return n - done;
 }
 

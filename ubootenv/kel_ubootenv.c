@@ -61,9 +61,13 @@
 	printk("\033[1;33m[K] %s|%s|%d: " fmt "\n\033[m", \
 	       UENV_SRC, func, __LINE__, ##__VA_ARGS__)
 #define uenv_warn(fmt, ...) uenv_warn_in(__func__, fmt, ##__VA_ARGS__)
-#define uenv_err(fmt, ...) \
+#define uenv_err_in(func, fmt, ...) \
 	printk("\033[0;31m[K] ERROR|%s|%s|%d: " fmt "\n\033[m", \
-	       UENV_SRC, __func__, __LINE__, ##__VA_ARGS__)
+	       UENV_SRC, func, __LINE__, ##__VA_ARGS__)
+#define uenv_err(fmt, ...) uenv_err_in(__func__, fmt, ##__VA_ARGS__)
+/* The device commands report as the dispatcher that runs them. */
+#define uenv_ioctl_err(fmt, ...) \
+	uenv_err_in("uboot_env_fops_ioctl", fmt, ##__VA_ARGS__)
 
 /* Services exported by the board kernel. */
 extern void *klmr_list;
@@ -787,7 +791,7 @@ static long uboot_env_ioc_set(struct uboot_env_manager *m, void __user *argp)
 		return -EFAULT;
 	ret = uboot_env_set(m, &rec);
 	if (ret)
-		uenv_err("set %.*s failed!", UENV_KEY_LEN, rec.key);
+		uenv_ioctl_err("set %.*s failed!", UENV_KEY_LEN, rec.key);
 	return ret;
 }
 
@@ -826,22 +830,22 @@ static long uboot_env_ioc_serial(struct uboot_env_manager *m, void __user *argp)
 	if (copy_from_user(&cfg, argp, sizeof(cfg)))
 		return -EFAULT;
 	if (!uboot_serial_config_valid(&cfg)) {
-		uenv_err("invaild para for serial config");
+		uenv_ioctl_err("invaild para for serial config");
 		return -EINVAL;
 	}
 	ret = uboot_env_get(m, &rec);
 	if (ret) {
-		uenv_err("get env key %s failed", rec.key);
+		uenv_ioctl_err("get env key %s failed", rec.key);
 		return ret;
 	}
 	ret = uboot_env_uart_set(&rec, &cfg);
 	if (ret) {
-		uenv_err("config env uart in bootargs failed");
+		uenv_ioctl_err("config env uart in bootargs failed");
 		return ret;
 	}
 	ret = uboot_env_set(m, &rec);
 	if (ret) {
-		uenv_err("update env failed!");
+		uenv_ioctl_err("update env failed!");
 		return ret;
 	}
 	return 0;

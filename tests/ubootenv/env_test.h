@@ -164,4 +164,67 @@ protected:
     }
 };
 
+// A piece of memory that the driver may reach as user memory.
+template <typename T> class user_memory {
+public:
+    T value{};
+
+    user_memory() { hk::map_user(&value, sizeof(T)); }
+    // mapped < sizeof(T): the bytes after it fault.
+    explicit user_memory(const T &initial, std::size_t mapped = sizeof(T)) : value(initial)
+    {
+        hk::map_user(&value, mapped);
+    }
+    ~user_memory() { hk::unmap_user(&value); }
+    user_memory(const user_memory &) = delete;
+    user_memory &operator=(const user_memory &) = delete;
+
+    unsigned long arg() const { return reinterpret_cast<unsigned long>(&value); }
+};
+
+// The module loaded and bound to a flash holding `initial`, /dev/env open.
+class BoundDriver : public KernelTest {
+protected:
+    file *env = nullptr;
+
+    void SetUp() override
+    {
+        KernelTest::SetUp();
+        put_flash_block(initial_flash());
+        ASSERT_EQ(0, init_module());
+        ASSERT_TRUE(hk::bound(uenv_host_device())) << hk::log();
+        ASSERT_EQ(0, hk::open("env", &env));
+        hk::clear_log();
+        hk::clear_board_calls();
+    }
+
+    void TearDown() override
+    {
+        if (env) {
+            EXPECT_EQ(0, hk::close(env));
+        }
+        cleanup_module();
+        EXPECT_EQ(0, hk::module_refcount());
+        EXPECT_EQ(0u, hk::live_allocations()) << "leaked";
+    }
+
+    virtual block initial_flash()
+    {
+        return make_block(strings({{"bootargs", "mem=42M console=ttyS0,115200n8"},
+                                   {"bootcmd", "bootm"},
+                                   {"serverip", "10.0.0.2"},
+                                   {"ethaddr", "00:1c:27:4b:00:01"}}));
+    }
+
+    long ioctl(unsigned int cmd, unsigned long arg) { return hk::ioctl(env, cmd, arg); }
+
+    int flash_writes()
+    {
+        int n = 0;
+        for (const hk::board_call &call : hk::board_calls())
+            n += call.kind == hk::board_call_kind::write;
+        return n;
+    }
+};
+
 } // namespace envtest
