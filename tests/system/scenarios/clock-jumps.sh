@@ -25,4 +25,4 @@ expect_status 0
 expect_console 'sem_hb recv timed out' 1
 expect_console_order 'scenario: hanging norvel' 'sem_hb recv timed out' 'norvel is reboot'
 expect_between "hang to kill" "$(elapsed "$(result hung_at)" "$(result norvel_killed_at)")" 6.5 11
-expect_between "kill to relaunch" "$(elapsed "$(result norvel_killed_at)" "$(result norvel_started_at)")" 4.5 6.5
+expect_between "kill to relaunch" "$(elapsed "$(result norvel_killed_at)" "$(result norvel_started_at)")" 4.3 6.5

@@ -1,0 +1,21 @@
+# kelboard: refuses to load without its flash device, takes the board-type
+# parameter, and releases the flash on unload (block2mtd can go then) so
+# that it loads again.
+board --timeout 60 -- '
+. /host/board-lib.sh
+p=/sys/module/kelboard/parameters
+[ -d /sys/module/kelubootenv ] && rmmod kelubootenv
+rmmod kelboard && record unloaded yes
+insmod /lib/modules/kelboard.ko flash=nothing 2> /dev/null
+record missing_flash_status $?
+insmod /lib/modules/kelboard.ko board_type=0x22 && record board_type "$(cat $p/board_type)"
+record flash "$(cat $p/flash)"
+rmmod kelboard && rmmod block2mtd && record flash_released yes
+'
+expect_status 0
+[ "$(result unloaded)" = yes ] || fail "kelboard did not unload"
+[ "$(result missing_flash_status)" = 19 ] || fail "loading without the flash gave $(result missing_flash_status), expected ENODEV (19)"
+expect_console 'kelboard: no MTD device "nothing"'
+[ "$(result board_type)" = 34 ] || fail "board_type is $(result board_type), expected 34 (0x22)"
+[ "$(result flash)" = "block2mtd: /dev/vda" ] || fail "bound to '$(result flash)'"
+[ "$(result flash_released)" = yes ] || fail "block2mtd could not be removed after kelboard: MTD reference kept"
