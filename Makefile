@@ -7,7 +7,7 @@ ASAN_BUILD := build-asan
 TSAN_BUILD := build-tsan
 CTEST      := ctest --output-on-failure -j$(JOBS)
 
-.PHONY: all deps check check-host check-system demo clean
+.PHONY: all deps check check-host check-system demo bench clean
 
 all:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -36,6 +36,10 @@ check-system: deps
 
 demo: deps all
 	tests/daemon/sandbox --demo $(BUILD)
+
+# Prints numbers (size, memory, wake-ups, latency); passes or fails nothing.
+bench: deps all
+	tests/daemon/sandbox --run $(BUILD) $(BUILD)/bench/daemon_bench
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
