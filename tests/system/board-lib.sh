@@ -25,7 +25,7 @@ step() { echo "scenario: $*"; }
 # is gone and another norvel runs; records the uptimes as norvel_killed_at
 # and norvel_started_at. Fails when that takes longer than SECONDS.
 wait_for_norvel_restart() {
-	old=$1 polls=$(($2 * 5)) killed= pid=
+	old=$1 polls=$(($2 * 5)) killed='' pid=''
 	while [ "$polls" -gt 0 ]; do
 		if [ -z "$killed" ] && ! alive "$old"; then
 			killed=$(uptime_s)
