@@ -40,6 +40,7 @@ demo: deps all
 # Prints numbers (size, memory, wake-ups, latency); passes or fails nothing.
 bench: deps all
 	tests/daemon/sandbox --run $(BUILD) $(BUILD)/bench/daemon_bench
+	bench/ubootenv-callgrind $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
