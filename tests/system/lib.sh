@@ -27,8 +27,13 @@ board() {
 	CONSOLE=$SCENARIO_DIR/console-$BOOTS.log
 	cp "$SYSTEM_TESTS/board-lib.sh" "$SCENARIO_DIR/"
 	[ -f "$FLASH" ] || erased_flash "$FLASH"
-	echo "boot $BOOTS: vm/run $*"
-	"$REPO/vm/run" --no-build --flash "$FLASH" --share "$SCENARIO_DIR" --log "$CONSOLE" "$@" \
+	local options=()
+	while [ $# -gt 0 ] && [ "$1" != -- ]; do
+		options+=("$1")
+		shift
+	done
+	echo "boot $BOOTS: vm/run ${options[*]} -- $(grep -m 1 . <<< "${*:2}")"
+	"$REPO/vm/run" --no-build --flash "$FLASH" --share "$SCENARIO_DIR" --log "$CONSOLE" "${options[@]}" "$@" \
 		> /dev/null 2> "$SCENARIO_DIR/vm-run-$BOOTS.err"
 	BOARD_STATUS=$?
 	sed 's/^/  /' "$SCENARIO_DIR/vm-run-$BOOTS.err"
