@@ -202,7 +202,7 @@ TEST(Startup, WithoutWatchdogExitsBeforeCreatingTheSocket)
 		ASSERT_TRUE(status) << "daemon did not exit";
 		EXPECT_TRUE(WIFEXITED(*status));
 		EXPECT_EQ(1, WEXITSTATUS(*status));
-		daemon.wait_line("", 99, 200ms);  // let the reader drain the pipe
+		EXPECT_TRUE(daemon.wait_line("failed to open watchdog", 1, 2s));
 		EXPECT_EQ(strings{"failed to open watchdog"}, daemon.daemon_lines());
 	}
 	struct stat st;

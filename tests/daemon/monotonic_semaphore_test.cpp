@@ -2,12 +2,7 @@
 
 #include <errno.h>
 
-#include <chrono>
-#include <thread>
-
 #include "monotonic_semaphore.h"
-
-using namespace std::chrono_literals;
 
 class MonotonicSemaphore : public ::testing::Test {
 protected:
@@ -24,19 +19,6 @@ TEST_F(MonotonicSemaphore, PendingPostIsTakenEvenPastTheDeadline)
 	errno = 0;
 	EXPECT_EQ(-1, monotonic_sem_timedwait(&sem, &past));
 	EXPECT_EQ(ETIMEDOUT, errno);
-}
-
-TEST_F(MonotonicSemaphore, PostWakesAWaiter)
-{
-	std::thread poster([&] {
-		std::this_thread::sleep_for(50ms);
-		monotonic_sem_post(&sem);
-	});
-	timespec deadline = monotonic_deadline_in(5000);
-	auto start = std::chrono::steady_clock::now();
-	EXPECT_EQ(0, monotonic_sem_timedwait(&sem, &deadline));
-	EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
-	poster.join();
 }
 
 TEST_F(MonotonicSemaphore, MalformedDeadlineIsAnError)
