@@ -14,11 +14,15 @@ supervisor_hooks g_supervisor_hooks = {system, sleep};
 int handle_msg(daemon_state *state, const daemon_msg *msg)
 {
 	if (msg->cmd == DAEMON_CMD_REGISTER) {
-		int32_t unregistered = 0;
-		if (!state->registered.compare_exchange_strong(unregistered, 1)) {
+		// Only the control thread registers; the monitor only reboots.
+		if (state->registered.load() != 0) {
 			puts("msg is err");
 			return -1;
 		}
+		// Counted before the flag is set: a monitor that sees the flag
+		// also sees which registration it watches.
+		state->registrations.fetch_add(1);
+		state->registered.store(1);
 		puts("norvel is reged");
 		return 0;
 	}
@@ -50,6 +54,7 @@ int handle_msg(daemon_state *state, const daemon_msg *msg)
 
 hb_window_result hb_check_window(daemon_state *state, long window_ms)
 {
+	uint32_t watched = state->registrations.load();
 	timespec deadline = monotonic_deadline_in(window_ms);
 	if (monotonic_sem_timedwait(&state->sem_hb, &deadline) == 0)
 		return HB_ALIVE;
@@ -57,6 +62,11 @@ hb_window_result hb_check_window(daemon_state *state, long window_ms)
 		perror("sem_timedwait");
 		return HB_WAIT_FAILED;
 	}
+	// Restarted while the window ran (norvel asked for it): the window
+	// belonged to the old instance, and killing the new one, which may not
+	// have sent its first heartbeat yet, would be wrong.
+	if (state->registered.load() == 0 || state->registrations.load() != watched)
+		return HB_INSTANCE_GONE;
 	puts("sem_hb recv timed out");
 	daemon_msg reboot = {DAEMON_CMD_REBOOT, 0};
 	handle_msg(state, &reboot);

@@ -22,6 +22,9 @@ constexpr const char LAUNCH_COMMAND[] = "/home/app/norvel &";
 struct daemon_state {
 	std::atomic<int32_t> registered;  // 0 or 1: a norvel instance is monitored
 	monotonic_semaphore sem_hb;       // one post per accepted heartbeat
+	// Accepted registrations so far: tells a monitoring window whether the
+	// instance it watches is still the registered one.
+	std::atomic<uint32_t> registrations;
 };
 
 extern daemon_state g_daemon;
@@ -38,10 +41,11 @@ extern supervisor_hooks g_supervisor_hooks;
 // Applies one command: 0 when carried out, -1 when refused.
 int handle_msg(daemon_state *state, const daemon_msg *msg);
 
-enum hb_window_result { HB_ALIVE, HB_TIMED_OUT, HB_WAIT_FAILED };
+enum hb_window_result { HB_ALIVE, HB_TIMED_OUT, HB_WAIT_FAILED, HB_INSTANCE_GONE };
 
 // One monitoring window: waits up to `window_ms` for a heartbeat and runs
-// the reboot path when none comes.
+// the reboot path when none comes, unless the instance it watched was
+// restarted meanwhile (HB_INSTANCE_GONE).
 hb_window_result hb_check_window(daemon_state *state, long window_ms);
 
 // Thread bodies; `state` is a daemon_state *.  Neither returns, except the

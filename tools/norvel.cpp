@@ -53,10 +53,6 @@ int main()
 		sleep(HEARTBEAT_PERIOD_SEC);
 	}
 	printf("norvel[%d]: register sent to the daemon\n", pid);
-	// Heartbeat at once: after a restart the daemon's monitor may still be
-	// timing the window of the instance before us, which ends up to 5 s
-	// after our start; a heartbeat now starts a fresh window for us.
-	send_to_daemon(DAEMON_CMD_HEARTBEAT);
 
 	bool hanging = false;
 	for (;;) {

@@ -245,6 +245,36 @@ TEST_F(Supervisor, EachHeartbeatEndsOneWindow)
 	EXPECT_EQ(HB_TIMED_OUT, hb_check_window(&state, 100));
 }
 
+// norvel asks for its own restart while a window runs: when that window
+// closes nobody is killed, neither during the pause nor after the new
+// instance registered; the new instance is watched from a fresh window.
+TEST_F(Supervisor, WindowOfARestartedInstanceKillsNobody)
+{
+	ASSERT_EQ(0, send(DAEMON_CMD_REGISTER));
+	std::thread restart([&] {
+		std::this_thread::sleep_for(50ms);
+		send(DAEMON_CMD_REBOOT);
+	});
+	EXPECT_EQ(HB_INSTANCE_GONE, hb_check_window(&state, 200));
+	restart.join();
+
+	ASSERT_EQ(0, send(DAEMON_CMD_REGISTER));
+	std::thread restart_and_register([&] {
+		std::this_thread::sleep_for(50ms);
+		send(DAEMON_CMD_REBOOT);
+		send(DAEMON_CMD_REGISTER);
+	});
+	EXPECT_EQ(HB_INSTANCE_GONE, hb_check_window(&state, 200));
+	restart_and_register.join();
+	EXPECT_EQ("norvel is reged\nnorvel is reboot\nnorvel is reged\nnorvel is reboot\n"
+		  "norvel is reged\n",
+		  output());
+	EXPECT_EQ(6u, recorded().size());  // the two restarts asked for, no more
+	EXPECT_EQ(1, state.registered.load());
+
+	EXPECT_EQ(HB_TIMED_OUT, hb_check_window(&state, 100));
+}
+
 // The window is measured on the monotonic clock: a wall clock set back
 // does not end it early (a realtime deadline would lie in the past) ...
 TEST_F(Supervisor, WallClockSetBackDoesNotCutTheWindowShort)
