@@ -27,15 +27,18 @@ check-host: deps all $(ASAN_BUILD) $(TSAN_BUILD)
 	cd $(ASAN_BUILD) && $(CTEST)
 	cd $(TSAN_BUILD) && $(CTEST) -L concurrency
 
-check: check-host
+check: check-host check-system
 
 # Scenarios on the emulated board (QEMU, the Debian kernel), one boot each.
 check-system: deps
 	scripts/install-deps vm
 	tests/system/run
 
-demo: deps all
-	tests/daemon/sandbox --demo $(BUILD)
+# The emulated board: a guided tour, or its shell when run on a terminal.
+# (tests/daemon/sandbox --demo build shows the daemon alone, without QEMU.)
+demo: deps
+	scripts/install-deps vm
+	vm/demo
 
 # Prints numbers (size, memory, wake-ups, latency); passes or fails nothing.
 bench: deps all
