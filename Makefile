@@ -5,9 +5,10 @@ JOBS       ?= $(shell nproc)
 BUILD      := build
 ASAN_BUILD := build-asan
 TSAN_BUILD := build-tsan
+ARM_BUILD  := build-arm
 CTEST      := ctest --output-on-failure -j$(JOBS)
 
-.PHONY: all deps check check-host check-system demo bench clean
+.PHONY: all deps board check check-host check-board check-system demo bench clean
 
 all:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -27,7 +28,19 @@ check-host: deps all $(ASAN_BUILD) $(TSAN_BUILD)
 	cd $(ASAN_BUILD) && $(CTEST)
 	cd $(TSAN_BUILD) && $(CTEST) -L concurrency
 
-check: check-host check-system
+# The board's programs and kelubootenv.ko, cross-built for its ARMv5 CPU;
+# stripped copies in $(ARM_BUILD)/stripped.
+board:
+	scripts/install-deps board
+	scripts/build-board $(ARM_BUILD)
+
+# The daemon's integration tests once more, with the board's daemon run
+# under qemu-arm (norvel and the shell stay the PC's).
+check-board: deps board all
+	cd $(BUILD) && SANDBOX_DAEMON=$(abspath $(ARM_BUILD))/daemon-under-qemu \
+		$(CTEST) -L integration -R '^daemon\.'
+
+check: check-host check-board check-system
 
 # Scenarios on the emulated board (QEMU, the Debian kernel), one boot each.
 check-system: deps
@@ -46,6 +59,6 @@ bench: deps all
 	bench/ubootenv-callgrind $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(ARM_BUILD)
 
 FORCE:
