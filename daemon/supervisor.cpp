@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -52,6 +53,17 @@ int handle_msg(daemon_state *state, const daemon_msg *msg)
 	}
 }
 
+int handle_datagram(daemon_state *state, const void *data, ssize_t len)
+{
+	daemon_msg msg;
+	if (len < static_cast<ssize_t>(sizeof msg)) {
+		puts("msg recv is error");
+		return -1;
+	}
+	memcpy(&msg, data, sizeof msg);
+	return handle_msg(state, &msg);
+}
+
 hb_window_result hb_check_window(daemon_state *state, long window_ms)
 {
 	uint32_t watched = state->registrations.load();
@@ -93,13 +105,10 @@ void *unix_msg_thread(void *arg)
 	sockaddr_un sender;  // received, never used
 	socklen_t sender_len = sizeof sender;
 	for (;;) {
-		daemon_msg msg;
+		unsigned char datagram[sizeof(daemon_msg)];
 		// A longer datagram is cut to its first 8 bytes by the socket.
-		ssize_t n = recvfrom(fd, &msg, sizeof msg, 0, reinterpret_cast<sockaddr *>(&sender),
-				     &sender_len);
-		if (n == static_cast<ssize_t>(sizeof msg))
-			handle_msg(state, &msg);
-		else
-			puts("msg recv is error");
+		ssize_t n = recvfrom(fd, datagram, sizeof datagram, 0,
+				     reinterpret_cast<sockaddr *>(&sender), &sender_len);
+		handle_datagram(state, datagram, n);
 	}
 }

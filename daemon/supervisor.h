@@ -5,6 +5,7 @@
 #include <atomic>
 #include <stddef.h>
 #include <stdint.h>
+#include <sys/types.h>
 
 #include "control.h"
 #include "monotonic_semaphore.h"
@@ -40,6 +41,11 @@ extern supervisor_hooks g_supervisor_hooks;
 
 // Applies one command: 0 when carried out, -1 when refused.
 int handle_msg(daemon_state *state, const daemon_msg *msg);
+
+// Applies what one receive from the control socket returned: `len` bytes
+// at `data`, or -1 for a failed receive.  The first 8 bytes are the
+// command; anything shorter is reported and dropped.
+int handle_datagram(daemon_state *state, const void *data, ssize_t len);
 
 enum hb_window_result { HB_ALIVE, HB_TIMED_OUT, HB_WAIT_FAILED, HB_INSTANCE_GONE };
 
