@@ -30,7 +30,7 @@ double wall_clock_now()
 {
 	timespec now;
 	clock_gettime(CLOCK_REALTIME, &now);
-	return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
+	return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
 void send_command(int32_t cmd)
@@ -71,7 +71,8 @@ void measure_rest(const daemon_run &daemon, const char *state)
 	long before = voluntary_switches(daemon.pid());
 	std::this_thread::sleep_for(WAKEUP_SPAN);
 	long after = voluntary_switches(daemon.pid());
-	double per_minute = (after - before) * 60.0 / std::chrono::duration<double>(WAKEUP_SPAN).count();
+	double per_minute = static_cast<double>(after - before) * 60.0 /
+			    std::chrono::duration<double>(WAKEUP_SPAN).count();
 	printf("%-32s %7.0f    (voluntary context switches, all threads)\n",
 	       ("wake-ups per minute, " + std::string(state)).c_str(), per_minute);
 	fflush(stdout);
@@ -109,7 +110,8 @@ int main()
 	write_script("/var/bench-bin/killall",
 		     "#!/bin/sh\ndate +%s.%N >>/var/bench-kills\nexec /usr/bin/killall \"$@\" 2>/dev/null\n");
 	write_script("/home/app/norvel", "#!/bin/sh\nexit 0\n");
-	setenv("PATH", ("/var/bench-bin:" + std::string(getenv("PATH"))).c_str(), 1);
+	const char *path = getenv("PATH");
+	setenv("PATH", (std::string("/var/bench-bin:") + (path ? path : "/usr/bin:/bin")).c_str(), 1);
 
 	std::vector<double> delays;
 	unlink(DAEMON_SOCKET_PATH);  // left by the daemon before
@@ -137,7 +139,7 @@ int main()
 	for (double d : delays)
 		sum += d;
 	printf("%-32s %7.1f ms mean, %.1f ms max (%d samples)\n", "window end to kill command",
-	       sum / delays.size() * 1e3, *std::max_element(delays.begin(), delays.end()) * 1e3,
+	       sum / static_cast<double>(delays.size()) * 1e3, *std::max_element(delays.begin(), delays.end()) * 1e3,
 	       KILL_SAMPLES);
 	return 0;
 }

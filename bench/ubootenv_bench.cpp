@@ -1,6 +1,7 @@
 // Work done by the environment driver's hot paths, meant to be counted in
 // instructions under callgrind (bench/ubootenv-callgrind): each bench_*
 // function runs one operation, `rounds` times over.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -40,7 +41,7 @@ void full_block(block b)
     }
     data.resize(UENV_HOST_BLOCK_SIZE - 4, 'x'); // the last string ends the area
     data.back() = '\0';
-    std::memcpy(b + 4, data.data(), data.size());
+    std::copy(data.begin(), data.end(), b + 4);
     seal(b);
 }
 

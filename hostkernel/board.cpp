@@ -34,7 +34,8 @@ mtd_info flash_mtd;
 
 void set_record_mtd(mtd_info *mtd)
 {
-    std::memcpy(board_record + record_mtd_offset, &mtd, sizeof(mtd));
+    // The pointer itself goes into the record, unaligned on 64-bit PCs.
+    std::memcpy(board_record + record_mtd_offset, &mtd, sizeof(mtd)); // NOLINT(bugprone-sizeof-expression)
 }
 
 bool in_flash(loff_t offset, size_t len)
@@ -149,8 +150,10 @@ void clear_board_calls()
 void parse_tags(const tag *t)
 {
     for (; t->hdr.size; t = tag_next(t)) {
-        for (const tagtable *e = __start_hostkernel_taglist;
-             e && e < __stop_hostkernel_taglist; e++) {
+        // The linker's bounds of one section: one array in fact.
+        const tagtable *first = __start_hostkernel_taglist, *end = __stop_hostkernel_taglist;
+        // cppcheck-suppress comparePointers
+        for (const tagtable *e = first; e && e < end; e++) {
             if (e->tag == t->hdr.tag) {
                 e->parse(t);
                 break;

@@ -18,7 +18,7 @@ constexpr const char *changeable_keys =
 __attribute__((format(printf, 2, 3)))
 int usage_error(FILE *err, const char *format, ...)
 {
-	std::va_list args;
+	va_list args;
 	va_start(args, format);
 	std::fputs("uenv: ", err);
 	std::vfprintf(err, format, args);

@@ -126,7 +126,7 @@ TEST_F(Parse, AllZeroDataIsAnEmptyEnvironment)
 TEST_F(Parse, StringWithoutEqualsIsSkippedAndSplitsNothingLater)
 {
     EXPECT_EQ((entries{{"a", "1"}, {"b", "2"}}),
-              parse(std::string("junk\0a=1\0more junk\0b=2\0", 24)));
+              parse(std::string("junk\0a=1\0more junk\0b=2\0", 23)));
 }
 
 TEST_F(Parse, ErasedPaddingAfterTheStringsIsNotAnEntry)
@@ -222,7 +222,7 @@ protected:
         words[1] = 0x564a05b2;
         if (size > 2)
             std::memcpy(&words[2], payload.data(),
-                        std::min<std::size_t>((size - 2) * 4, payload.size()));
+                        std::min<std::size_t>(std::size_t(size - 2) * 4, payload.size()));
         return words;
     }
     void parse(std::vector<std::uint32_t> list)

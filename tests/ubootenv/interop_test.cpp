@@ -43,7 +43,7 @@ protected:
     {
         std::string text = "# written by the interop test\n\n";
         for (const auto &[key, value] : env)
-            text += key + "=" + value + "\n";
+            text.append(key).append("=").append(value).append("\n");
         std::ofstream(dir + "/env.txt") << text;
         std::string command = "mkenvimage -s 4096 " + options + " -o " + dir +
                               "/env.bin " + dir + "/env.txt";

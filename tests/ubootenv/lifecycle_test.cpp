@@ -110,7 +110,7 @@ TEST_F(Lifecycle, EachFailingStepReportsAndReleases)
         void (*arrange)();
         std::string message;
         int code;
-    } failures[] = {
+    } const failures[] = {
         {"manager", [] { hk::fail_allocation(1); },
          error("uboot_env_probe", "Alloc uboot_env_manager failed !"), -ENOMEM},
         {"tmp_env", [] { hk::fail_allocation(2); },

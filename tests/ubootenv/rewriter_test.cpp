@@ -51,7 +51,7 @@ TEST_F(Rewriter, Examples)
         const char *before;
         uboot_serial_config cfg;
         const char *after;
-    } examples[] = {
+    } const examples[] = {
         {"mem=42M console=ttyS0,115200", board_default, "mem=42M console=ttyS0,115200n8"},
         {"mem=42M console=ttyS0,115200n8", board_default, "mem=42M console=ttyS0,115200n8"},
         {"mem=42M console=ttyS0,115200n8", serial(9600, 7, 2, 2, 1),

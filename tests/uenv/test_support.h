@@ -110,7 +110,7 @@ struct captured {
 // argv for the program, alive as long as the command that points into it.
 class arguments {
 public:
-	arguments(std::vector<std::string> words) : words_(std::move(words))
+	explicit arguments(std::vector<std::string> words) : words_(std::move(words))
 	{
 		words_.insert(words_.begin(), "uenv");
 		for (std::string &word : words_)

@@ -10,7 +10,7 @@ struct parsed {
 	captured err;
 	int status;
 
-	parsed(std::vector<std::string> words)
+	explicit parsed(std::vector<std::string> words)
 		: args(std::move(words)),
 		  status(uenv::parse_command_line(args.argc(), args.argv(), cmd, err.file))
 	{
@@ -41,7 +41,7 @@ TEST(UenvParse, StatusOfEachBadCommandLine)
 	struct {
 		std::vector<std::string> words;
 		int status;
-	} cases[] = {
+	} const cases[] = {
 		{{"show"}, uenv::exit_usage},
 		{{"--device"}, uenv::exit_usage},
 		{{"list", "serverip"}, uenv::exit_usage},
@@ -123,7 +123,7 @@ TEST(UenvSerialRules, TestedInTheDriversOrder)
 	struct {
 		uboot_serial_config config;
 		serial_rule broken;
-	} cases[] = {
+	} const cases[] = {
 		{{2, 115200, 8, 0, 0, 0, 0, {}}, serial_rule::mode},
 		{{0, 0, 9, 0, 3, 3, 4, {}}, serial_rule::data_bits},
 		{{0, 0, 8, 0, 3, 3, 4, {}}, serial_rule::parity},

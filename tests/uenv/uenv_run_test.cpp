@@ -79,7 +79,7 @@ TEST_F(UenvRun, DeviceErrorsHaveTheirOwnExitStatus)
 		int error;
 		std::vector<std::string> words;
 		int status;
-	} cases[] = {
+	} const cases[] = {
 		{ENOSPC, {"set", "serverip", "x"}, uenv::exit_env_full},
 		{ENOSPC, {"serial", "--rts"}, uenv::exit_env_full},
 		{ENODEV, {"list"}, uenv::exit_device_gone},
