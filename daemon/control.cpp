@@ -18,6 +18,15 @@ static void make_unix_address(const char *path, sockaddr_un *address)
 	snprintf(address->sun_path, sizeof address->sun_path, "%s", path);
 }
 
+// Close-on-exec: the programs the daemon starts must not inherit it.
+static int datagram_socket()
+{
+	int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+	if (fd < 0)
+		perror("socket error");
+	return fd;
+}
+
 extern "C" int create_unix_socket(const char *path)
 {
 	if (path == nullptr) {
@@ -29,11 +38,9 @@ extern "C" int create_unix_socket(const char *path)
 	sockaddr_un address;
 	make_unix_address(path, &address);
 
-	int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-	if (fd < 0) {
-		perror("socket error");
+	int fd = datagram_socket();
+	if (fd < 0)
 		return -1;
-	}
 	if (bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) < 0) {
 		perror("bind error");
 		close(fd);
@@ -51,11 +58,9 @@ extern "C" ssize_t sendto_unix_socket(const char *path, const void *data, size_t
 	sockaddr_un address;
 	make_unix_address(path, &address);
 
-	int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-	if (fd < 0) {
-		perror("socket error");
+	int fd = datagram_socket();
+	if (fd < 0)
 		return -1;
-	}
 	ssize_t sent = sendto(fd, data, len, 0, reinterpret_cast<const sockaddr *>(&address),
 			      sizeof address);
 	if (sent < 0) {
