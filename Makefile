@@ -6,9 +6,11 @@ BUILD      := build
 ASAN_BUILD := build-asan
 TSAN_BUILD := build-tsan
 ARM_BUILD  := build-arm
+FUZZ_BUILD := build-fuzz
+FUZZ_SECONDS ?= 180
 CTEST      := ctest --output-on-failure -j$(JOBS)
 
-.PHONY: all deps board check check-host check-board check-system demo bench clean
+.PHONY: all deps board check check-host check-board check-fuzz check-system demo bench fuzz clean
 
 all:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -40,7 +42,21 @@ check-board: deps board all
 	cd $(BUILD) && SANDBOX_DAEMON=$(abspath $(ARM_BUILD))/daemon-under-qemu \
 		$(CTEST) -L integration -R '^daemon\.'
 
-check: check-host check-board check-system
+# libFuzzer targets under ASan + UBSan, built with clang in a tree of their
+# own; `make fuzz` runs each for FUZZ_SECONDS, `make check` for 20 s.
+$(FUZZ_BUILD): FORCE
+	scripts/install-deps host fuzz
+	CC=clang CXX=clang++ cmake -S . -B $@ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DSANITIZE=address -DBUILD_FUZZERS=ON
+	cmake --build $@ -j$(JOBS) --target fuzzers
+
+fuzz: $(FUZZ_BUILD)
+	tests/fuzz/run $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+check-fuzz: $(FUZZ_BUILD)
+	tests/fuzz/run $(FUZZ_BUILD) 20
+
+check: check-host check-fuzz check-board check-system
 
 # Scenarios on the emulated board (QEMU, the Debian kernel), one boot each.
 check-system: deps
@@ -59,6 +75,6 @@ bench: deps all
 	bench/ubootenv-callgrind $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(ARM_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(ARM_BUILD) $(FUZZ_BUILD)
 
 FORCE:
