@@ -149,9 +149,10 @@ enum user_layout : std::uint8_t {
 constexpr std::size_t max_user_size = 1024;
 
 enum initial_flash : std::uint8_t {
-    FLASH_ERASED,   // the default environment is chosen
-    FLASH_SMALL,    // a few keys
-    FLASH_NEAR_FULL, // a few keys and a filler that leaves little room
+    FLASH_ERASED,     // the default environment is chosen
+    FLASH_SMALL,      // a few keys
+    FLASH_NEAR_FULL,  // a few keys and a filler that leaves little room
+    FLASH_FROM_INPUT, // length (u16) and data area of a valid block
     FLASH_KINDS
 };
 

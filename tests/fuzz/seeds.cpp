@@ -181,8 +181,36 @@ writer &count(writer &w)
     return ioctl(w, UENV_IOC_COUNT, &n, sizeof(n));
 }
 
+writer &flash_from(writer &w, const std::string &data)
+{
+    return w.u8(fuzz::FLASH_FROM_INPUT).u16(static_cast<unsigned>(data.size())).text(data);
+}
+
 void device_seeds()
 {
+    {
+        writer w;
+        flash_from(w, strings({"bootargs=console=tty1", std::string(70, 'k') + "=long key",
+                               "long=" + std::string(300, 'v'), "serverip=1", "serverip=2",
+                               "=empty key", "empty="}));
+        for (std::uint32_t i = 0; i < 8; i++)
+            key_at(w, i);
+        get(w, "long");
+        get(w, "");
+        get(w, std::string(70, 'k'));
+        set(w, "serverip", "");
+        set(w, "serverip", "3");
+        proc(w, "g long");
+        save("device", "odd-flash", w);
+    }
+    {
+        writer w;
+        flash_from(w, strings({"bootcmd=bootm"}));
+        w.u8(fuzz::OP_OPEN).u8(fuzz::OP_BIND);
+        proc(w, "d");
+        count(w);
+        save("device", "no-bootargs", w);
+    }
     {
         writer w;
         w.u8(fuzz::FLASH_SMALL);
