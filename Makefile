@@ -10,7 +10,7 @@ FUZZ_BUILD := build-fuzz
 FUZZ_SECONDS ?= 180
 CTEST      := ctest --output-on-failure -j$(JOBS)
 
-.PHONY: all deps board check check-host check-board check-fuzz check-system demo bench fuzz clean
+.PHONY: all deps board check check-host check-board check-fuzz check-static check-system demo bench fuzz clean
 
 all:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -56,7 +56,13 @@ fuzz: $(FUZZ_BUILD)
 check-fuzz: $(FUZZ_BUILD)
 	tests/fuzz/run $(FUZZ_BUILD) 20
 
-check: check-host check-fuzz check-board check-system
+# cppcheck and clang-tidy on the user-space code; W=1 and sparse on the
+# modules (the ARM module gets the same in `make board`).
+check-static: deps all
+	scripts/install-deps static vm
+	scripts/static-checks $(BUILD)
+
+check: check-host check-static check-fuzz check-board check-system
 
 # Scenarios on the emulated board (QEMU, the Debian kernel), one boot each.
 check-system: deps

@@ -21,7 +21,7 @@ int usage_error(FILE *err, const char *format, ...)
 	va_list args;
 	va_start(args, format);
 	std::fputs("uenv: ", err);
-	std::vfprintf(err, format, args);
+	std::vfprintf(err, format, args);  // NOLINT(clang-analyzer-valist.Uninitialized): started above
 	std::fputs("\nTry 'uenv --help'.\n", err);
 	va_end(args);
 	return exit_usage;
