@@ -181,16 +181,6 @@ extern "C" void down(struct semaphore *sem)
     pthread_mutex_unlock(&sem->lock);
 }
 
-extern "C" int down_trylock(struct semaphore *sem)
-{
-    pthread_mutex_lock(&sem->lock);
-    int busy = sem->count == 0;
-    if (!busy)
-        sem->count--;
-    pthread_mutex_unlock(&sem->lock);
-    return busy;
-}
-
 extern "C" void up(struct semaphore *sem)
 {
     pthread_mutex_lock(&sem->lock);
@@ -199,19 +189,18 @@ extern "C" void up(struct semaphore *sem)
     pthread_mutex_unlock(&sem->lock);
 }
 
-extern "C" int access_ok(int, const void *addr, unsigned long size)
-{
-    auto start = reinterpret_cast<std::uintptr_t>(addr);
-    return start + size >= start && start + size <= hk::user_space_end;
-}
-
 // As in the kernel: a range outside user space copies nothing, a fault
 // inside it stops the copy there; copy_from_user zero-fills what it missed.
+static std::size_t user_copyable(const void *addr, std::size_t n)
+{
+    auto start = reinterpret_cast<std::uintptr_t>(addr);
+    bool in_user_space = start + n >= start && start + n <= hk::user_space_end;
+    return in_user_space ? user_accessible(start, n) : 0;
+}
+
 extern "C" unsigned long copy_from_user(void *to, const void *from, unsigned long n)
 {
-    std::size_t done = access_ok(VERIFY_READ, from, n)
-                           ? user_accessible(reinterpret_cast<std::uintptr_t>(from), n)
-                           : 0;
+    std::size_t done = user_copyable(from, n);
     if (done)
         std::memcpy(to, from, done);
     std::memset(static_cast<char *>(to) + done, 0, n - done);
@@ -220,9 +209,7 @@ extern "C" unsigned long copy_from_user(void *to, const void *from, unsigned lon
 
 extern "C" unsigned long copy_to_user(void *to, const void *from, unsigned long n)
 {
-    std::size_t done = access_ok(VERIFY_WRITE, to, n)
-                           ? user_accessible(reinterpret_cast<std::uintptr_t>(to), n)
-                           : 0;
+    std::size_t done = user_copyable(to, n);
     if (done)
         std::memcpy(to, from, done);
     return n - done;

@@ -5,16 +5,12 @@
 #include <linux/compiler.h>
 #include <linux/errno.h>
 
-#define VERIFY_READ 0
-#define VERIFY_WRITE 1
-
 #ifdef __cplusplus
 extern "C" {
 #endif
 /* Both return the number of bytes not copied; a short copy_from_user zero-fills the rest. */
 unsigned long copy_from_user(void *to, const void __user *from, unsigned long n);
 unsigned long copy_to_user(void __user *to, const void *from, unsigned long n);
-int access_ok(int type, const void __user *addr, unsigned long size);
 #ifdef __cplusplus
 }
 #endif

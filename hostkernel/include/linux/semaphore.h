@@ -20,7 +20,6 @@ extern "C" {
 #endif
 void sema_init(struct semaphore *sem, int val);
 void down(struct semaphore *sem);
-int down_trylock(struct semaphore *sem);
 void up(struct semaphore *sem);
 #ifdef __cplusplus
 }
