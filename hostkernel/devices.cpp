@@ -93,6 +93,30 @@ std::condition_variable proc_idle;
 std::list<proc_file> proc_files;
 bool proc_create_fails;
 
+// A proc write that arrives the moment its entry becomes visible.
+struct {
+    bool armed = false;
+    std::string path;
+    std::string text;
+    int result = 0;
+} write_when_visible;
+
+// The file a process has open on a proc entry.
+struct proc_open_file {
+    inode node{};
+    dentry dir_entry{};
+    file f{};
+
+    proc_open_file(proc_dir_entry *entry, fmode_t mode)
+    {
+        node.i_private = entry;
+        dir_entry.d_inode = &node;
+        f.f_op = entry->proc_fops;
+        f.f_mode = mode;
+        f.f_path.dentry = &dir_entry;
+    }
+};
+
 proc_file *find_proc_locked(const std::string &path)
 {
     for (proc_file &f : proc_files) {
@@ -223,18 +247,38 @@ extern "C" int misc_deregister(miscdevice *misc)
     return 0;
 }
 
-extern "C" proc_dir_entry *create_proc_entry(const char *name, mode_t mode,
-                                             proc_dir_entry *parent)
+extern "C" proc_dir_entry *proc_create_data(const char *name, mode_t mode,
+                                            proc_dir_entry *parent,
+                                            const file_operations *proc_fops, void *data)
 {
-    std::lock_guard<std::mutex> lock(proc_mutex);
     std::string path = parent ? std::string(parent->name) + "/" + name : name;
-    if (std::exchange(proc_create_fails, false) || find_proc_locked(path))
-        return nullptr;
-    proc_file &f = proc_files.emplace_back();
-    f.path = path;
-    f.entry.name = f.path.c_str();
-    f.entry.mode = mode;
-    return &f.entry;
+    proc_dir_entry *entry;
+    std::string racing_write;
+    {
+        std::lock_guard<std::mutex> lock(proc_mutex);
+        if (std::exchange(proc_create_fails, false) || find_proc_locked(path))
+            return nullptr;
+        proc_file &f = proc_files.emplace_back();
+        f.path = path;
+        f.entry.name = f.path.c_str();
+        f.entry.mode = mode;
+        f.entry.proc_fops = proc_fops;
+        f.entry.data = data;
+        entry = &f.entry;
+        if (write_when_visible.armed && write_when_visible.path == path) {
+            write_when_visible.armed = false;
+            racing_write = write_when_visible.text;
+        }
+    }
+    // Visible from here on: another process may write at once.
+    if (!racing_write.empty()) {
+        hk::map_user(racing_write.data(), racing_write.size());
+        int result = hk::proc_write(path.c_str(), racing_write.data(), racing_write.size());
+        hk::unmap_user(racing_write.data());
+        std::lock_guard<std::mutex> lock(proc_mutex);
+        write_when_visible.result = result;
+    }
+    return entry;
 }
 
 // Waits for running handlers, as the kernel does before the entry goes.
@@ -315,7 +359,7 @@ const miscdevice *find_misc(const char *name)
 
 // misc_open: the device's fops replace the misc layer's, private_data names
 // the misc device, and the driver's open runs under misc_mtx.
-int open(const char *misc_name, file **out)
+int open(const char *misc_name, file **out, open_mode mode)
 {
     std::lock_guard<std::mutex> lock(misc_mtx);
     auto it = std::find_if(miscs.begin(), miscs.end(), [misc_name](const miscdevice *m) {
@@ -325,6 +369,7 @@ int open(const char *misc_name, file **out)
         return -ENODEV;
     file *f = new file{};
     f->f_op = (*it)->fops;
+    f->f_mode = mode == read_only ? FMODE_READ : FMODE_READ | FMODE_WRITE;
     f->private_data = *it;
     if (f->f_op->owner)
         __atomic_add_fetch(&f->f_op->owner->refcount, 1, __ATOMIC_SEQ_CST);
@@ -397,10 +442,11 @@ int proc_write(const char *path, const void *user_buf, unsigned long len)
     proc_use use(path);
     if (!use.file)
         return -ENOENT;
-    if (!use.file->entry.write_proc)
+    proc_open_file of(&use.file->entry, FMODE_WRITE);
+    if (!of.f.f_op || !of.f.f_op->write)
         return -EIO;
-    return use.file->entry.write_proc(nullptr, static_cast<const char *>(user_buf), len,
-                                      use.file->entry.data);
+    return static_cast<int>(
+        of.f.f_op->write(&of.f, static_cast<const char *>(user_buf), len, &of.f.f_pos));
 }
 
 int proc_read(const char *path, std::string *out)
@@ -408,17 +454,31 @@ int proc_read(const char *path, std::string *out)
     proc_use use(path);
     if (!use.file)
         return -ENOENT;
-    if (!use.file->entry.read_proc)
+    proc_open_file of(&use.file->entry, FMODE_READ);
+    if (!of.f.f_op || !of.f.f_op->read)
         return -EIO;
-    std::vector<char> page(4096);
-    char *start = nullptr;
-    int eof = 0;
-    int ret = use.file->entry.read_proc(page.data(), &start, 0,
-                                        static_cast<int>(page.size()), &eof,
-                                        use.file->entry.data);
+    std::vector<char> buf(4096);
+    map_user(buf.data(), buf.size());
+    long ret = of.f.f_op->read(&of.f, buf.data(), buf.size(), &of.f.f_pos);
+    unmap_user(buf.data());
     if (ret > 0 && out)
-        out->assign(start ? start : page.data(), static_cast<std::size_t>(ret));
-    return ret;
+        out->assign(buf.data(), static_cast<std::size_t>(ret));
+    return static_cast<int>(ret);
+}
+
+void write_proc_when_visible(const char *path, const std::string &text)
+{
+    std::lock_guard<std::mutex> lock(proc_mutex);
+    write_when_visible.armed = true;
+    write_when_visible.path = path;
+    write_when_visible.text = text;
+    write_when_visible.result = 0;
+}
+
+int write_when_visible_result()
+{
+    std::lock_guard<std::mutex> lock(proc_mutex);
+    return write_when_visible.result;
 }
 
 void reset_devices()
@@ -432,6 +492,7 @@ void reset_devices()
                     !proc_files.empty();
         device_register_error = driver_register_error = misc_register_error = 0;
         proc_create_fails = false;
+        write_when_visible.armed = false;
     }
     if (leftovers) {
         std::fprintf(stderr, "hostkernel: reset with devices still registered\n");

@@ -48,7 +48,8 @@ int bind(platform_device *pdev);
 
 // Files on misc devices, as the VFS and the misc layer open them.
 const miscdevice *find_misc(const char *name);
-int open(const char *misc_name, file **out);
+enum open_mode { read_only, read_write };
+int open(const char *misc_name, file **out, open_mode mode = read_write);
 long ioctl(file *f, unsigned int cmd, unsigned long arg);
 long read(file *f, void *buf, std::size_t len);
 long write(file *f, const void *buf, std::size_t len);
@@ -61,6 +62,10 @@ bool proc_exists(const char *path);
 unsigned proc_mode(const char *path);
 int proc_write(const char *path, const void *user_buf, unsigned long len);
 int proc_read(const char *path, std::string *out);
+// The next creation of `path` gets a write of `text` the moment the entry is
+// visible, as if another process had raced the driver to it.
+void write_proc_when_visible(const char *path, const std::string &text);
+int write_when_visible_result();
 
 // Boot tags, as the ARM kernel walks them during early boot.
 void parse_tags(const tag *tags);

@@ -117,7 +117,7 @@ int uenv_host_set(struct uboot_env_manager *m, const struct uboot_env_record *re
 int uenv_host_uart_set(struct uboot_env_record *rec,
 		       const struct uboot_serial_config *cfg)
 {
-	return uboot_env_uart_set(rec, cfg);
+	return uboot_env_uart_set(rec ? rec->value : NULL, UENV_VALUE_LEN, cfg);
 }
 
 int uenv_host_rectify(struct uboot_env_manager *m)

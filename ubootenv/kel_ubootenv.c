@@ -38,6 +38,8 @@
 #define UENV_BLOCK_SIZE		4096
 #define UENV_DATA_OFFSET	4
 #define UENV_DATA_SIZE		(UENV_BLOCK_SIZE - UENV_DATA_OFFSET)
+/* Strings and their NULs, leaving room for the empty string that ends them. */
+#define UENV_STRINGS_MAX	(UENV_DATA_SIZE - 1)
 #define UENV_FLASH_OFFSET	0x2f000
 #define UENV_PROC_NAME		"driver/uenv"
 #define UENV_PROC_CMD_LEN	64
@@ -167,9 +169,18 @@ static int uenv_mtd_write(struct mtd_info *mtd, loff_t to, size_t len,
 #endif
 }
 
-#if LINUX_VERSION_CODE >= KERNEL_VERSION(3, 10, 0)
-/* read_proc and write_proc are gone: adapt the file interface to them. */
-#if LINUX_VERSION_CODE < KERNEL_VERSION(5, 17, 0)
+/*
+ * The proc file goes through file operations on every kernel: with
+ * proc_create_data() the entry has its handlers and its data before it can
+ * be reached, which 3.0's create_proc_entry() cannot offer (read_proc and
+ * write_proc are filled in after the entry is visible).
+ */
+#if LINUX_VERSION_CODE < KERNEL_VERSION(3, 9, 0)
+#define file_inode(file) ((file)->f_path.dentry->d_inode)
+#endif
+#if LINUX_VERSION_CODE < KERNEL_VERSION(3, 10, 0)
+#define pde_data(inode) (PDE(inode)->data)
+#elif LINUX_VERSION_CODE < KERNEL_VERSION(5, 17, 0)
 #define pde_data(inode) PDE_DATA(inode)
 #endif
 
@@ -206,20 +217,6 @@ static struct proc_dir_entry *uenv_proc_create(void *data)
 	return proc_create_data(UENV_PROC_NAME, S_IFREG | 0644, NULL,
 				&uenv_proc_ops, data);
 }
-#else
-static struct proc_dir_entry *uenv_proc_create(void *data)
-{
-	struct proc_dir_entry *entry;
-
-	entry = create_proc_entry(UENV_PROC_NAME, S_IFREG | 0644, NULL);
-	if (entry) {
-		entry->read_proc = env_proc_read;
-		entry->write_proc = env_proc_write;
-		entry->data = data;
-	}
-	return entry;
-}
-#endif
 
 /* ---- Environment block ---- */
 
@@ -295,31 +292,27 @@ static int uboot_env_free(struct list_head *list)
 }
 
 /*
- * Splits each key=value string at its first '=' (overwritten with a NUL in
- * the block) into a new entry at the tail of the list. Strings without '='
- * carry nothing and are skipped.
+ * Splits each key=value string at its first '=' into a new entry at the
+ * tail of the list; the block is left as it is. Strings without '=' carry
+ * nothing and are skipped. The first empty string (two NULs in a row) ends
+ * the environment, as it does for U-Boot and its tools: what older tools
+ * leave behind it when they delete in place must not come back.
  */
-static int uboot_env_parse(u8 *block, struct list_head *list, u32 *count)
+static int uboot_env_parse(const u8 *block, struct list_head *list, u32 *count)
 {
-	char *p = (char *)block + UENV_DATA_OFFSET;
-	char *end = (char *)block + UENV_BLOCK_SIZE;
+	const char *p = (const char *)block + UENV_DATA_OFFSET;
+	const char *end = (const char *)block + UENV_BLOCK_SIZE;
+	const char *string_end, *eq, *next;
 	struct uboot_env_entry *entry;
-	char *string_end, *eq;
 
-	while (p < end) {
-		if (*p == '\0') {
-			p++;
-			continue;
-		}
+	for (; p < end && *p; p = next) {
 		string_end = memchr(p, '\0', end - p);
+		next = string_end ? string_end + 1 : end;
 		if (!string_end)
 			string_end = end;
 		eq = memchr(p, '=', string_end - p);
-		if (!eq) {
-			p = string_end;
+		if (!eq)
 			continue;
-		}
-		*eq = '\0';
 		if (eq + 1 == end)
 			return 0;
 
@@ -328,11 +321,10 @@ static int uboot_env_parse(u8 *block, struct list_head *list, u32 *count)
 			goto nomem;
 		list_add_tail(&entry->list, list);
 		(*count)++;
-		entry->key = kstrdup(p, GFP_KERNEL);
+		entry->key = kstrndup(p, eq - p, GFP_KERNEL);
 		entry->value = kstrndup(eq + 1, string_end - (eq + 1), GFP_KERNEL);
 		if (!entry->key || !entry->value)
 			goto nomem;
-		p = string_end;
 	}
 	return 0;
 
@@ -505,37 +497,34 @@ static int uboot_env_get(struct uboot_env_manager *m,
 }
 
 /*
- * Changes, adds or (with an empty value) deletes a permitted key and writes
- * the environment back. Everything that can fail short of the flash write
- * is checked or allocated before the list changes, so a refused set leaves
- * the list, g_env and flash as they were.
+ * Changes, adds or (with an empty value) deletes key and writes the
+ * environment back. value_len may pass the record's 256 characters: the
+ * console rewrite stores a long "bootargs" whole. Everything that can fail
+ * short of the flash write is checked or allocated before the list changes,
+ * so a refused change leaves the list, g_env and flash as they were.
  */
-static int uboot_env_set(struct uboot_env_manager *m,
-			 const struct uboot_env_record *rec)
+static int uboot_env_store(struct uboot_env_manager *m, const char *key,
+			   const char *value, size_t value_len)
 {
-	size_t value_len = strnlen(rec->value, UENV_VALUE_LEN);
+	size_t key_len = strnlen(key, UENV_KEY_LEN);
 	struct uboot_env_entry *entry, *added = NULL;
-	char *value = NULL;
+	char *copy = NULL;
 	size_t used;
 	u8 *block;
 	int ret;
 
-	if (!uboot_env_key_permitted(rec->key)) {
-		uenv_warn("set %.*s not allowed!", UENV_KEY_LEN, rec->key);
-		return -EPERM;
-	}
-
-	entry = uboot_env_find(m, rec->key);
+	entry = uboot_env_find(m, key);
 	used = uboot_env_used(&m->list);
 	if (entry)
 		used -= uboot_env_entry_size(entry->key, entry->value);
 	if (!entry)
-		used += strnlen(rec->key, UENV_KEY_LEN) + value_len + 2;
+		used += key_len + value_len + 2;
 	else if (value_len)
 		used += strlen(entry->key) + value_len + 2;
-	if (used > UENV_DATA_SIZE) {
-		uenv_warn("set %.*s: no room, %zu of %d bytes!", UENV_KEY_LEN,
-			  rec->key, used, UENV_DATA_SIZE);
+	/* The strings must leave the empty one that ends the environment. */
+	if (used > UENV_STRINGS_MAX) {
+		uenv_warn_in("uboot_env_set", "set %.*s: no room, %zu of %d bytes!",
+			     (int)key_len, key, used, UENV_STRINGS_MAX);
 		return -ENOSPC;
 	}
 
@@ -543,26 +532,26 @@ static int uboot_env_set(struct uboot_env_manager *m,
 	if (!block)
 		return -ENOMEM;
 	if (!entry || value_len) {
-		value = kstrndup(rec->value, UENV_VALUE_LEN, GFP_KERNEL);
-		if (!value)
+		copy = kstrndup(value, value_len, GFP_KERNEL);
+		if (!copy)
 			goto nomem;
 	}
 	if (!entry) {
 		added = kzalloc(sizeof(*added), GFP_KERNEL);
 		if (!added)
 			goto nomem;
-		added->key = kstrndup(rec->key, UENV_KEY_LEN, GFP_KERNEL);
+		added->key = kstrndup(key, key_len, GFP_KERNEL);
 		if (!added->key)
 			goto nomem;
 	}
 
 	if (added) {
-		added->value = value;
+		added->value = copy;
 		list_add_tail(&added->list, &m->list);
 		m->count++;
-	} else if (value) {
+	} else if (copy) {
 		kfree(entry->value);
-		entry->value = value;
+		entry->value = copy;
 	} else {
 		list_del(&entry->list);
 		m->count--;
@@ -579,9 +568,21 @@ nomem:
 	if (added)
 		kfree(added->key);
 	kfree(added);
-	kfree(value);
+	kfree(copy);
 	kfree(block);
 	return -ENOMEM;
+}
+
+/* A change from user space: only the permitted keys. */
+static int uboot_env_set(struct uboot_env_manager *m,
+			 const struct uboot_env_record *rec)
+{
+	if (!uboot_env_key_permitted(rec->key)) {
+		uenv_warn("set %.*s not allowed!", UENV_KEY_LEN, rec->key);
+		return -EPERM;
+	}
+	return uboot_env_store(m, rec->key, rec->value,
+			       strnlen(rec->value, UENV_VALUE_LEN));
 }
 
 /* ---- Console setting in "bootargs" ---- */
@@ -631,24 +632,28 @@ static size_t uboot_console_spec_end(const char *v, size_t len, size_t tty)
 	return q;
 }
 
-/* Rewrites the console spec inside rec->value in place. */
-static int uboot_env_uart_set(struct uboot_env_record *rec,
+/*
+ * Rewrites the console spec of the value held in a buffer of size bytes,
+ * in place: a record's 256-byte field, which a longer spec cuts at its
+ * end, or a buffer with room for the whole of a stored value. Only a "tty"
+ * in the first 256 characters is taken, as in the record.
+ */
+static int uboot_env_uart_set(char *value, size_t size,
 			      const struct uboot_serial_config *cfg)
 {
-	char *value, *tty, *tail;
+	char *tty, *tail;
 	char spec[16];
 	size_t len, pos, tail_pos, spec_end;
 	int spec_len, ret = 0;
 
-	if (!rec || !cfg || !uboot_serial_config_valid(cfg))
+	if (!value || !cfg || !uboot_serial_config_valid(cfg))
 		return -EINVAL;
-	tail = kzalloc(UENV_VALUE_LEN, GFP_KERNEL);
+	tail = kzalloc(size, GFP_KERNEL);
 	if (!tail)
 		return -ENOMEM;
 
-	value = rec->value;
-	len = strnlen(value, UENV_VALUE_LEN);
-	tty = strnstr(value, "tty", len);
+	len = strnlen(value, size);
+	tty = strnstr(value, "tty", min_t(size_t, len, UENV_VALUE_LEN));
 	if (!tty) {
 		uenv_err("invaild bootargs found!");
 		ret = -EINVAL;
@@ -670,26 +675,66 @@ static int uboot_env_uart_set(struct uboot_env_record *rec,
 	else
 		spec_len = snprintf(spec, sizeof(spec), "%c", '0' + cfg->port);
 	spec_end = pos + 3 + spec_len;
-	if (spec_end > UENV_VALUE_LEN) {
+	if (spec_end > size) {
 		uenv_err("no room for the console in bootargs!");
 		ret = -EINVAL;
 		goto out;
 	}
 
-	/* The whole rest of the field moves, so bytes past the end stay zero. */
-	memcpy(tail, value + tail_pos, UENV_VALUE_LEN - tail_pos);
+	/* The whole rest of the buffer moves, so bytes past the end stay zero. */
+	memcpy(tail, value + tail_pos, size - tail_pos);
 	memcpy(value + pos + 3, spec, spec_len);
-	memcpy(value + spec_end, tail, UENV_VALUE_LEN - spec_end);
+	memcpy(value + spec_end, tail, size - spec_end);
 out:
 	kfree(tail);
 	return ret;
 }
 
-/* Puts the board's default console into "bootargs"; called with m->sem held. */
+/* The longest serial spec after "tty" ("S0,115200n8r") replaces at least one character. */
+#define UENV_CONSOLE_GROWTH	11
+
+/*
+ * Rewrites the console inside the stored "bootargs", which must exist, and
+ * stores the result. The rewrite works on the whole value: a command line
+ * longer than a record (mtdparts= makes them so) must not lose its end.
+ * Messages carry the caller's function name.
+ */
+static int uboot_env_store_console(struct uboot_env_manager *m,
+				   const struct uboot_serial_config *cfg,
+				   const char *func)
+{
+	const char *old = uboot_env_find(m, "bootargs")->value;
+	size_t size = strlen(old) + UENV_CONSOLE_GROWTH + 1;
+	char *value;
+	int ret = -ENOMEM;
+
+	value = kzalloc(size, GFP_KERNEL);
+	if (value) {
+		strcpy(value, old);
+		ret = uboot_env_uart_set(value, size, cfg);
+	}
+	if (ret) {
+		uenv_err_in(func, "config env uart in bootargs failed");
+		goto out;
+	}
+	ret = uboot_env_store(m, "bootargs", value, strlen(value));
+	if (ret)
+		uenv_err_in(func, "update env failed!");
+out:
+	kfree(value);
+	return ret;
+}
+
+/*
+ * Puts the board's default console into "bootargs"; called with m->sem
+ * held. A value too long for a record keeps whatever lies beyond its first
+ * 256 characters; without a console there it is left as it is.
+ */
 static int uboot_bootargs_rectify(struct uboot_env_manager *m)
 {
 	struct uboot_env_record rec;
 	struct uboot_serial_config cfg = uboot_default_console;
+	size_t len;
 	int ret;
 
 	memset(&rec, 0, sizeof(rec));
@@ -702,15 +747,16 @@ static int uboot_bootargs_rectify(struct uboot_env_manager *m)
 		uenv_err("uboot_env_get failed %d ", ret);
 		return -EINVAL;
 	}
-	if (uboot_env_uart_set(&rec, &cfg)) {
-		uenv_err("config env uart in bootargs failed");
-		return -EINVAL;
+	len = strlen(uboot_env_find(m, "bootargs")->value);
+	if (len >= UENV_VALUE_LEN && !strnstr(rec.value, "tty", UENV_VALUE_LEN)) {
+		uenv_warn("bootargs: no console in the first %d of its %zu characters, left as it is",
+			  UENV_VALUE_LEN, len);
+		return 0;
 	}
-	if (uboot_env_set(m, &rec)) {
-		uenv_err("update env failed!");
+	if (uboot_env_store_console(m, &cfg, __func__))
 		return -EINVAL;
-	}
-	uenv_info("uboot bootargs rectify -> (%.*s)", UENV_VALUE_LEN, rec.value);
+	uenv_info("uboot bootargs rectify -> (%s)",
+		  uboot_env_find(m, "bootargs")->value);
 	return 0;
 }
 
@@ -838,17 +884,16 @@ static long uboot_env_ioc_serial(struct uboot_env_manager *m, void __user *argp)
 		uenv_ioctl_err("get env key %s failed", rec.key);
 		return ret;
 	}
-	ret = uboot_env_uart_set(&rec, &cfg);
-	if (ret) {
-		uenv_ioctl_err("config env uart in bootargs failed");
-		return ret;
-	}
-	ret = uboot_env_set(m, &rec);
-	if (ret) {
-		uenv_ioctl_err("update env failed!");
-		return ret;
-	}
-	return 0;
+	return uboot_env_store_console(m, &cfg, "uboot_env_fops_ioctl");
+}
+
+/*
+ * Changes need a file opened for writing, as write(2) does: a node that is
+ * readable by all, for monitoring, must not let anyone rewrite "bootargs".
+ */
+static int uboot_env_may_change(struct file *file)
+{
+	return file->f_mode & FMODE_WRITE ? 0 : -EBADF;
 }
 
 static long uboot_env_fops_ioctl(struct file *file, unsigned int cmd,
@@ -871,7 +916,7 @@ static long uboot_env_fops_ioctl(struct file *file, unsigned int cmd,
 		ret = uboot_env_ioc_get(m, argp);
 		break;
 	case _IOC_NR(UENV_IOC_SET):
-		ret = uboot_env_ioc_set(m, argp);
+		ret = uboot_env_may_change(file) ?: uboot_env_ioc_set(m, argp);
 		break;
 	case _IOC_NR(UENV_IOC_COUNT):
 		ret = put_user(m->count, (u32 __user *)argp);
@@ -880,7 +925,7 @@ static long uboot_env_fops_ioctl(struct file *file, unsigned int cmd,
 		ret = uboot_env_ioc_key_at(m, argp);
 		break;
 	case _IOC_NR(UENV_IOC_SERIAL):
-		ret = uboot_env_ioc_serial(m, argp);
+		ret = uboot_env_may_change(file) ?: uboot_env_ioc_serial(m, argp);
 		break;
 	default:
 		printk("\033[0;31m[K] ERROR|%s|%s|%d: ioctl cmd[0x%x] not support!\033[m",
@@ -998,6 +1043,7 @@ static void uboot_env_retire(struct uboot_env_manager *m)
 static int uboot_env_probe(struct platform_device *pdev)
 {
 	struct uboot_env_manager *m;
+	bool flash_valid;
 	u8 *tmp_env;
 	int ret;
 
@@ -1028,8 +1074,7 @@ static int uboot_env_probe(struct platform_device *pdev)
 		uenv_err("Uboot env read fail[%d].", ret);
 		goto err_release;
 	}
-	memcpy(m->flash_env, tmp_env, UENV_BLOCK_SIZE);
-	m->flash_known = true;
+	flash_valid = uboot_env_crc(tmp_env) == uboot_env_stored_crc(tmp_env);
 	uboot_env_select(tmp_env, g_env);
 	memcpy(g_env, tmp_env, UENV_BLOCK_SIZE);
 	kfree(tmp_env);
@@ -1040,13 +1085,24 @@ static int uboot_env_probe(struct platform_device *pdev)
 		uenv_err("Parse uboot env failed(%d)!", ret);
 		goto err_release;
 	}
+	/*
+	 * Flash holds this environment, maybe with other bytes after its end
+	 * or as padding: writing it back as we would serialize it changes
+	 * nothing for any reader, so it is not written.
+	 */
+	if (flash_valid) {
+		uboot_env_serialize(&m->list, m->flash_env);
+		m->flash_known = true;
+	}
+	/*
+	 * Without the rewrite the environment is still worth serving: /dev/env
+	 * is the only way to read or repair it from Linux.
+	 */
 	down(&m->sem);
 	ret = uboot_bootargs_rectify(m);
 	up(&m->sem);
-	if (ret) {
+	if (ret)
 		uenv_err("bootargs rectify failed(%d)!", ret);
-		goto err_release;
-	}
 
 	/* Only now can a command arrive: the list is complete. */
 	ret = misc_register(&m->misc);

@@ -87,6 +87,8 @@ class Parse : public StoreTest {
 protected:
     entries parse(const std::string &data)
     {
+        if (m)
+            uenv_host_manager_delete(m);
         load(make_block(data));
         return list();
     }
@@ -106,9 +108,23 @@ TEST_F(Parse, DefaultBlockGivesItsEntriesInOrder)
     EXPECT_EQ((std::pair<std::string, std::string>{"bootfile", "uImage"}), env[14]);
 }
 
-TEST_F(Parse, EmptyStringsAreSkippedWhereverTheyStand)
+// As for U-Boot: the first empty string ends the environment. Tools that
+// delete in place leave old strings behind it, under a valid CRC.
+TEST_F(Parse, TheFirstEmptyStringEndsTheEnvironment)
 {
-    EXPECT_EQ((entries{{"a", "1"}, {"b", "2"}}), parse(std::string("a=1\0\0\0b=2\0", 10)));
+    EXPECT_EQ((entries{{"a", "1"}}), parse(std::string("a=1\0\0\0b=2\0", 10)));
+    EXPECT_EQ((entries{{"serverip", "10.0.0.9"}}),
+              parse(std::string("serverip=10.0.0.9\0\0serverip=192.168.1.66\0", 42)));
+    EXPECT_EQ(entries{}, parse(std::string("\0a=1\0", 5)));
+}
+
+TEST_F(Parse, TheBlockIsLeftAsItIs)
+{
+    block b = make_block(std::string("a=1\0b=x=y\0", 10));
+    block before = b;
+    m = uenv_host_manager_new();
+    ASSERT_EQ(0, uenv_host_parse(m, b.data()));
+    EXPECT_EQ(before, b);
 }
 
 TEST_F(Parse, EmptyKeysEmptyValuesAndDuplicatesAreKept)

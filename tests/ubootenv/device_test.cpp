@@ -144,6 +144,33 @@ TEST_F(Device, FaultingUserMemoryFailsEveryCommandWithoutChanges)
     EXPECT_EQ(4u, keys().size());
 }
 
+// A node readable by all, for monitoring, must not let anyone change flash.
+TEST_F(Device, ChangesNeedAFileOpenedForWriting)
+{
+    file *reader = nullptr;
+    ASSERT_EQ(0, hk::open("env", &reader, hk::read_only));
+    user_memory<uboot_env_record> set(record("bootargs", "init=/bin/sh"));
+    EXPECT_EQ(-EBADF, hk::ioctl(reader, UENV_IOC_SET, set.arg()));
+    uboot_serial_config cfg{};
+    cfg.baud = 9600;
+    cfg.data_bits = 8;
+    user_memory<uboot_serial_config> serial(cfg);
+    EXPECT_EQ(-EBADF, hk::ioctl(reader, UENV_IOC_SERIAL, serial.arg()));
+    EXPECT_EQ(0, flash_writes());
+
+    user_memory<uboot_env_record> get(record("bootargs"));
+    EXPECT_EQ(0, hk::ioctl(reader, UENV_IOC_GET, get.arg()));
+    EXPECT_EQ("mem=42M console=ttyS0,115200n8", value_of(get.value));
+    user_memory<std::uint32_t> count;
+    EXPECT_EQ(0, hk::ioctl(reader, UENV_IOC_COUNT, count.arg()));
+    user_memory<uboot_env_index_record> key_at;
+    EXPECT_EQ(0, hk::ioctl(reader, UENV_IOC_KEY_AT, key_at.arg()));
+    EXPECT_STREQ("bootargs", key_at.value.key);
+    EXPECT_EQ(0, hk::close(reader));
+
+    EXPECT_EQ(0, ioctl(UENV_IOC_SET, set.arg())); // opened read-write
+}
+
 TEST_F(Device, ReadWriteAndPoll)
 {
     char buf[16] = "hello";

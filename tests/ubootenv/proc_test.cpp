@@ -107,4 +107,16 @@ TEST_F(Proc, ReadingGivesNothing)
     EXPECT_EQ("unchanged", out);
 }
 
+// Another process may write the moment the entry appears: it finds the
+// handlers and the manager there already.
+TEST_F(KernelTest, ProcFileWorksFromTheMomentItIsVisible)
+{
+    hk::write_proc_when_visible("driver/uenv", "d\n");
+    ASSERT_EQ(0, init_module());
+    EXPECT_EQ(2, hk::write_when_visible_result());
+    EXPECT_NE(std::string::npos, hk::log().find("=================dump env buf"));
+    cleanup_module();
+    EXPECT_EQ(0u, hk::live_allocations());
+}
+
 } // namespace

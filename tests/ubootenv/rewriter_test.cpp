@@ -203,6 +203,22 @@ TEST_F(SerialCommand, EdgeValuesAreAcceptedAndStored)
               flash_block());
 }
 
+// The record carries 256 characters; the rest of a longer bootargs stays.
+TEST_F(SerialCommand, LongBootargsKeepsItsEnd)
+{
+    const std::string tail = " mtdparts=physmap-flash.0:256k(boot)ro,64k(env),-(root) " +
+                             std::string(220, 'x') + " root=/dev/mtdblock2";
+    put_flash_block(make_block(strings({{"bootargs", "console=ttyS0,115200n8" + tail}})));
+    hk::unbind(uenv_host_device());
+    ASSERT_EQ(0, hk::close(env));
+    ASSERT_EQ(0, hk::bind(uenv_host_device()));
+    ASSERT_EQ(0, hk::open("env", &env));
+
+    EXPECT_EQ(0, send(serial(9600, 7, 2, 2, 1)));
+    EXPECT_EQ(make_block(strings({{"bootargs", "console=ttyS1,9600e7r" + tail}})),
+              flash_block());
+}
+
 TEST_F(SerialCommand, WithoutBootargsTheLookupFails)
 {
     user_memory<uboot_env_record> del(record("bootargs", ""));

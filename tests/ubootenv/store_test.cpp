@@ -246,13 +246,24 @@ TEST_F(FullStore, SetThatNoLongerFitsIsRefusedBeforeAnythingChanges)
     EXPECT_NE(std::string::npos, hk::log().find("set update_ip: no room"));
 }
 
-TEST_F(FullStore, SetThatFillsTheLastByteIsWritten)
+// U-Boot and fw_printenv stop at the first empty string: a block whose
+// strings reach its last byte has none, and fw_printenv rejects it.
+TEST_F(FullStore, SetMustLeaveTheEmptyStringThatEndsTheEnvironment)
 {
     leave_room(10);
-    ASSERT_EQ(0, set("serverip", "10.0.0.2" + std::string(10, '0')));
-    EXPECT_EQ(make_block(strings(list())), flash_block());
-    EXPECT_EQ('\0', flash_block().back());
-    EXPECT_NE('\0', flash_block()[UENV_HOST_BLOCK_SIZE - 2]);
+    entries before = list();
+    EXPECT_EQ(-ENOSPC, set("serverip", "10.0.0.2" + std::string(10, '0')));
+    EXPECT_EQ(before, list());
+    EXPECT_TRUE(hk::board_calls().empty());
+    EXPECT_EQ(warning("uboot_env_set", "set serverip: no room, 4092 of 4091 bytes!"),
+              log_text());
+
+    ASSERT_EQ(0, set("serverip", "10.0.0.2" + std::string(9, '0')));
+    block written = flash_block();
+    EXPECT_EQ(make_block(strings(list())), written);
+    EXPECT_EQ('\0', written[UENV_HOST_BLOCK_SIZE - 1]);
+    EXPECT_EQ('\0', written[UENV_HOST_BLOCK_SIZE - 2]);
+    EXPECT_NE('\0', written[UENV_HOST_BLOCK_SIZE - 3]);
 }
 
 TEST_F(FullStore, ShrinkingAndDeletingAlwaysFit)

@@ -7,14 +7,29 @@
 struct module;
 struct poll_table_struct;
 
+typedef unsigned int fmode_t;
+#define FMODE_READ	((fmode_t)0x1)
+#define FMODE_WRITE	((fmode_t)0x2)
+
 struct inode {
 	unsigned int i_rdev;
+	void *i_private;	/* proc files: their entry (PDE) */
+};
+
+struct dentry {
+	struct inode *d_inode;
+};
+
+struct path {
+	struct dentry *dentry;
 };
 
 struct file {
 	const struct file_operations *f_op;
 	unsigned int f_flags;
+	fmode_t f_mode;
 	loff_t f_pos;
+	struct path f_path;
 	void *private_data;
 };
 

@@ -4,27 +4,28 @@
 #include <linux/types.h>
 #include <linux/fs.h>
 
-typedef int (read_proc_t)(char *page, char **start, off_t off, int count,
-			  int *eof, void *data);
-typedef int (write_proc_t)(struct file *file, const char __user *buffer,
-			   unsigned long count, void *data);
-
 struct proc_dir_entry {
 	const char *name;
 	mode_t mode;
-	read_proc_t *read_proc;
-	write_proc_t *write_proc;
+	const struct file_operations *proc_fops;
 	void *data;
 };
 
 #ifdef __cplusplus
 extern "C" {
 #endif
-struct proc_dir_entry *create_proc_entry(const char *name, mode_t mode,
-					 struct proc_dir_entry *parent);
+struct proc_dir_entry *proc_create_data(const char *name, mode_t mode,
+					struct proc_dir_entry *parent,
+					const struct file_operations *proc_fops,
+					void *data);
 void remove_proc_entry(const char *name, struct proc_dir_entry *parent);
 #ifdef __cplusplus
 }
 #endif
+
+static inline struct proc_dir_entry *PDE(const struct inode *inode)
+{
+	return (struct proc_dir_entry *)inode->i_private;
+}
 
 #endif
