@@ -12,8 +12,30 @@ constexpr std::uint32_t console_speeds[] = {
 	300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 76800, 115200,
 };
 constexpr std::uint32_t max_port = 3;
-constexpr const char *changeable_keys =
-	"serverip, bootargs, device_type, identification and update_ip";
+// The keys the driver lets user space change.
+constexpr const char *changeable_keys[] = {
+	"serverip", "bootargs", "device_type", "identification", "update_ip",
+};
+
+bool changeable(const char *key)
+{
+	for (const char *changeable_key : changeable_keys) {
+		if (std::strcmp(key, changeable_key) == 0)
+			return true;
+	}
+	return false;
+}
+
+int report_read_only(FILE *err, const char *key)
+{
+	std::fprintf(err, "uenv: %s: read-only key; only", key);
+	const std::size_t count = sizeof changeable_keys / sizeof changeable_keys[0];
+	for (std::size_t i = 0; i < count; ++i)
+		std::fprintf(err, "%s %s", i == 0 ? "" : i + 1 == count ? " and" : ",",
+			     changeable_keys[i]);
+	std::fputs(" can be changed\n", err);
+	return exit_read_only;
+}
 
 __attribute__((format(printf, 2, 3)))
 int usage_error(FILE *err, const char *format, ...)
@@ -432,8 +454,10 @@ int run_set(const command &cmd, env_device &device, FILE *err)
 		// The driver stores an empty value for an absent key instead of
 		// deleting nothing, so only delete what is there.
 		int error = device.get(record);
+		// Absent: nothing to delete, unless the key could not be
+		// deleted anyway, which the driver would say for a present one.
 		if (error == ENOENT)
-			return exit_ok;
+			return changeable(key) ? exit_ok : report_read_only(err, key);
 		if (error != 0)
 			return device_error(err, cmd, "get", key, error);
 		std::memset(record.value, 0, sizeof record.value);
@@ -445,9 +469,7 @@ int run_set(const command &cmd, env_device &device, FILE *err)
 	case 0:
 		return exit_ok;
 	case EPERM:
-		std::fprintf(err, "uenv: %s: read-only key; only %s can be changed\n", key,
-			     changeable_keys);
-		return exit_read_only;
+		return report_read_only(err, key);
 	case ENOSPC:
 		return report_full(err);
 	default:

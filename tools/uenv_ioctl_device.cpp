@@ -28,8 +28,9 @@ ioctl_env_device::~ioctl_env_device()
 
 int ioctl_env_device::open(const char *path, bool writable)
 {
-	// Read-only for list and get, so a node readable by all lets anyone
-	// look while changes still need write permission.
+	// Read-only for list and get: the driver takes changes only through a
+	// file opened for writing, so a node readable by all (0644) lets anyone
+	// look and only its owner change.
 	int fd = ::open(path, (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
 	if (fd < 0)
 		return errno;

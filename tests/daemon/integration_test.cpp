@@ -2,6 +2,7 @@
 // ./sandbox; one scenario per ctest entry so that they overlap in time).
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 
 #include "control.h"
 #include "sandbox_harness.h"
@@ -32,6 +34,33 @@ void send_sized(int32_t cmd, int size)
 	std::string command = program("SEND_DATAGRAM_BIN") + " " DAEMON_SOCKET_PATH " " +
 			      std::to_string(cmd) + " " + std::to_string(size);
 	ASSERT_EQ(0, system(command.c_str())) << command;
+}
+
+// A signal mask of /proc/PID/status ("SigIgn", "SigCgt", ...).
+unsigned long signal_mask(pid_t pid, const char *field)
+{
+	std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+	std::string line, key = std::string(field) + ":";
+	while (std::getline(status, line))
+		if (line.rfind(key, 0) == 0)
+			return std::stoul(line.substr(key.size()), nullptr, 16);
+	return ~0ul;
+}
+
+// The pid of the one norvel running, or -1.
+pid_t only_norvel()
+{
+	pid_t found = -1;
+	DIR *proc = opendir("/proc");
+	while (dirent *entry = proc ? readdir(proc) : nullptr) {
+		std::ifstream comm(std::string("/proc/") + entry->d_name + "/comm");
+		std::string name;
+		if (std::getline(comm, name) && name == "norvel" && !process_gone(atoi(entry->d_name)))
+			found = found < 0 ? atoi(entry->d_name) : -1;
+	}
+	if (proc)
+		closedir(proc);
+	return found;
 }
 
 std::string socket_of(pid_t pid)
@@ -136,6 +165,33 @@ TEST(Supervision, RestartOnRequestPassesNoDescriptorsOn)
 		EXPECT_NE("/dev/watchdog", target);
 		EXPECT_NE(daemon_socket, target);
 	}
+	// The daemon's own SIGPIPE handling stays its own: an ignored SIGPIPE
+	// would reach norvel through exec.
+	EXPECT_EQ(0, signal_mask(*second, "SigIgn") & (1ul << (SIGPIPE - 1)));
+}
+
+// `daemon | logger`, and logger restarts: the daemon's lines meet a closed
+// pipe. It must go on supervising and feeding; the programs it starts keep
+// the default SIGPIPE action.
+TEST(Supervision, GoesOnWhenItsOutputReaderGoesAway)
+{
+	daemon_run daemon;
+	ASSERT_TRUE(daemon.wait_socket(3s));
+	// Writing elsewhere, so that the closed pipe meets the daemon only.
+	ASSERT_EQ(0, system("/home/app/norvel >/dev/null &"));
+	ASSERT_TRUE(daemon.wait_line("norvel is reged", 1, 3s));
+	pid_t norvel = only_norvel();
+	ASSERT_GT(norvel, 0);
+
+	daemon.close_output();
+	ASSERT_EQ(0, kill(norvel, SIGUSR1));
+	// Killed only by a daemon that lived through "sem_hb recv timed out".
+	EXPECT_TRUE(wait_gone(norvel, 14s)) << "the hung norvel was not killed";
+	size_t fed = daemon.feeds().size();
+	std::this_thread::sleep_for(6s);
+	auto status = daemon.wait_exit(0ms);
+	EXPECT_FALSE(status) << "the daemon ended, signal " << (status ? WTERMSIG(*status) : 0);
+	EXPECT_GT(daemon.feeds().size(), fed) << "feeding stopped";
 }
 
 // Commands out of turn, odd datagram sizes and a stale socket file; an
@@ -190,6 +246,37 @@ TEST(ControlChannel, HeartbeatFlood)
 	EXPECT_EQ((strings{"norvel is reged", "sem_hb recv timed out", "norvel is reboot"}),
 		  daemon.daemon_lines());
 	expect_regular_feeds(daemon.feeds(), 2);
+}
+
+// The sandbox's /dev/watchdog, a FIFO, refuses the timeout as a driver
+// might: reported, and feeding goes on.
+TEST(Startup, RefusedWatchdogTimeoutIsReported)
+{
+	daemon_run daemon;
+	ASSERT_TRUE(daemon.wait_socket(3s));
+	std::this_thread::sleep_for(5500ms);
+	EXPECT_EQ(0u, daemon.error_output().rfind("WDIOC_SETTIMEOUT: ", 0)) << daemon.error_output();
+	expect_regular_feeds(daemon.feeds(), 2);
+}
+
+// A daemon whose threads did not start would feed the watchdog and supervise
+// nothing.
+TEST(Startup, ThreadsThatCannotStartAreFatal)
+{
+	if (getenv("SANDBOX_DAEMON") != nullptr)
+		GTEST_SKIP() << "the C library's calls of a program under qemu-arm cannot be replaced";
+	for (const char *call : {"pthread_attr_setstacksize", "pthread_create"}) {
+		SCOPED_TRACE(call);
+		daemon_run daemon(true, {"LD_PRELOAD=" + program("FAILING_CALLS_LIB"),
+					 std::string("FAIL_CALL=") + call,
+					 "ASAN_OPTIONS=verify_asan_link_order=0"});
+		auto status = daemon.wait_exit(5s);
+		ASSERT_TRUE(status) << "the daemon went on";
+		EXPECT_TRUE(WIFEXITED(*status));
+		EXPECT_EQ(1, WEXITSTATUS(*status));
+		EXPECT_NE(std::string::npos, daemon.error_output().find(std::string(call) + ": "))
+			<< daemon.error_output();
+	}
 }
 
 TEST(Startup, WithoutWatchdogExitsBeforeCreatingTheSocket)

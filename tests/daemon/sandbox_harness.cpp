@@ -34,7 +34,7 @@ double seconds_between(steady::time_point from, steady::time_point to)
 	return std::chrono::duration<double>(to - from).count();
 }
 
-daemon_run::daemon_run(bool watchdog)
+daemon_run::daemon_run(bool watchdog, const std::vector<std::string> &environment)
 {
 	if (watchdog) {
 		// Non-blocking open: there is no writer yet.
@@ -49,13 +49,28 @@ daemon_run::daemon_run(bool watchdog)
 		perror("pipe2");
 		abort();
 	}
+	char error_path[] = "/tmp/daemon-stderr.XXXXXX";
+	int error_fd = mkstemp(error_path);
+	if (error_fd < 0) {
+		perror("mkstemp");
+		abort();
+	}
+	error_path_ = error_path;
 	posix_spawn_file_actions_t actions;
 	posix_spawn_file_actions_init(&actions);
 	posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+	posix_spawn_file_actions_adddup2(&actions, error_fd, STDERR_FILENO);
 	std::string daemon = program("DAEMON_BIN");
 	char *argv[] = {const_cast<char *>(daemon.c_str()), nullptr};
-	int rc = posix_spawn(&pid_, daemon.c_str(), &actions, nullptr, argv, environ);
+	std::vector<char *> envp;
+	for (char **e = environ; *e != nullptr; ++e)
+		envp.push_back(*e);
+	for (const std::string &e : environment)
+		envp.push_back(const_cast<char *>(e.c_str()));
+	envp.push_back(nullptr);
+	int rc = posix_spawn(&pid_, daemon.c_str(), &actions, nullptr, argv, envp.data());
 	posix_spawn_file_actions_destroy(&actions);
+	close(error_fd);
 	if (rc != 0) {
 		fprintf(stderr, "cannot start %s: %s\n", daemon.c_str(), strerror(rc));
 		abort();
@@ -77,13 +92,32 @@ daemon_run::~daemon_run()
 	if (system("killall -q -9 norvel") < 0)
 		perror("killall");
 	stopping_ = true;
-	output_reader_.join();
+	if (output_reader_.joinable())
+		output_reader_.join();
 	if (watchdog_reader_.joinable())
 		watchdog_reader_.join();
-	close(output_fd_);
+	if (output_fd_ >= 0)
+		close(output_fd_);
 	close(output_write_fd_);
 	if (watchdog_fd_ >= 0)
 		close(watchdog_fd_);
+	unlink(error_path_.c_str());
+}
+
+void daemon_run::close_output()
+{
+	output_closed_ = true;
+	output_reader_.join();
+	close(output_fd_);
+	output_fd_ = -1;
+}
+
+std::string daemon_run::error_output() const
+{
+	std::ifstream file(error_path_);
+	std::stringstream text;
+	text << file.rdbuf();
+	return text.str();
 }
 
 void daemon_run::start_norvel()
@@ -109,7 +143,7 @@ void daemon_run::read_output()
 {
 	std::string partial;
 	char buf[4096];
-	while (!stopping_) {
+	while (!stopping_ && !output_closed_) {
 		pollfd p = {output_fd_, POLLIN, 0};
 		if (poll(&p, 1, 50) <= 0)
 			continue;

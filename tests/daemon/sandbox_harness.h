@@ -42,8 +42,9 @@ double seconds_between(steady::time_point from, steady::time_point to);
 class daemon_run {
 public:
 	// `watchdog`: open /dev/watchdog for reading first (the daemon's open
-	// of the FIFO waits for a reader).
-	explicit daemon_run(bool watchdog = true);
+	// of the FIFO waits for a reader). `environment`: NAME=VALUE strings
+	// added to the daemon's.
+	explicit daemon_run(bool watchdog = true, const std::vector<std::string> &environment = {});
 	~daemon_run();
 	daemon_run(const daemon_run &) = delete;
 	daemon_run &operator=(const daemon_run &) = delete;
@@ -60,6 +61,13 @@ public:
 	// The daemon's own lines: the output without norvel's "norvel[" ones.
 	std::vector<std::string> daemon_lines() const;
 	std::vector<feed> feeds() const;
+	// What the daemon wrote to its standard error (perror lines), which
+	// goes to a file of its own.
+	std::string error_output() const;
+
+	// The reader of the daemon's output goes away, as a `daemon | logger`
+	// does when logger restarts: the daemon's next line meets a closed pipe.
+	void close_output();
 
 	// Time of the `count`-th line equal to `text` (or satisfying `match`),
 	// waiting up to `timeout` for it.
@@ -83,7 +91,9 @@ private:
 	int output_fd_ = -1;
 	int output_write_fd_ = -1;  // for the norvels started by the test
 	int watchdog_fd_ = -1;
+	std::string error_path_;
 	std::atomic<bool> stopping_{false};
+	std::atomic<bool> output_closed_{false};
 	mutable std::mutex mutex_;
 	std::condition_variable changed_;
 	std::vector<timed_line> lines_;

@@ -73,7 +73,12 @@ TEST_F(UenvRun, DeviceErrorsHaveTheirOwnExitStatus)
 {
 	device.entries = {{"ethaddr", "00:11:22:33:44:55"}};
 	EXPECT_EQ(run({"set", "ethaddr", "x"}), uenv::exit_read_only);
-	EXPECT_NE(err.text().find("ethaddr: read-only key"), std::string::npos);
+	EXPECT_NE(err.text().find("ethaddr: read-only key; only serverip, bootargs, device_type, "
+				  "identification and update_ip can be changed\n"),
+		  std::string::npos);
+	// Deleting a read-only key that is absent is no success either.
+	EXPECT_EQ(run({"set", "bootcmd2"}), uenv::exit_read_only);
+	EXPECT_NE(err.text().find("bootcmd2: read-only key"), std::string::npos);
 
 	struct {
 		int error;
