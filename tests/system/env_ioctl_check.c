@@ -1,7 +1,8 @@
 /*
  * /dev/env from a real user process on the board: pointers the kernel must
- * refuse, wrong command words and the plain file operations. One line per
- * check; exit status 1 if any failed.
+ * refuse, wrong command words, the plain file operations, and a file opened
+ * read-only, which reads but changes nothing. One line per check; exit
+ * status 1 if any failed.
  */
 #include <errno.h>
 #include <fcntl.h>
@@ -78,7 +79,27 @@ int main(void)
 
 	expect("write", write(fd, "x", 1), EINVAL);
 	expect("read", read(fd, &c, 1), 0);
+	close(fd);
 
+	/* Opened read-only: everything may be read, nothing changed. */
+	fd = open(UENV_DEVICE_PATH, O_RDONLY);
+	if (fd < 0) {
+		perror(UENV_DEVICE_PATH);
+		return 1;
+	}
+	memset(&rec, 0, sizeof(rec));
+	strcpy(rec.key, "bootargs");
+	expect("read-only: get bootargs", ioctl(fd, UENV_IOC_GET, &rec), 0);
+	expect("read-only: count", ioctl(fd, UENV_IOC_COUNT, &count), 0);
+	index_at_edge->index = 0;
+	expect("read-only: key at 0", ioctl(fd, UENV_IOC_KEY_AT, index_at_edge), 0);
+	strcpy(rec.value, "init=/bin/sh");
+	expect("read-only: set bootargs", ioctl(fd, UENV_IOC_SET, &rec), EBADF);
+	serial_at_edge = (void *)pages;
+	memset(serial_at_edge, 0, sizeof(*serial_at_edge));
+	serial_at_edge->baud = 9600;
+	serial_at_edge->data_bits = 8;
+	expect("read-only: serial", ioctl(fd, UENV_IOC_SERIAL, serial_at_edge), EBADF);
 	close(fd);
 	return failures ? 1 : 0;
 }

@@ -19,6 +19,39 @@ erased_flash() {
 	head -c $((256 * 1024)) /dev/zero | tr '\0' '\377' > "$1"
 }
 
+# env_image FILE STRINGS [FILL]: an erased flash image whose environment
+# block at 0x2f000 holds STRINGS (printf %b escapes: 'a=1\0b=2\0') from
+# its fifth byte, then FILL bytes up to its end (00, as the driver writes
+# blocks, or ff), under a valid CRC. gzip's trailer holds the CRC-32 of its
+# input, the one U-Boot uses.
+env_image() {
+	local data
+	data=$(mktemp)
+	{ printf '%b' "$2"; head -c 4092 /dev/zero | tr '\0' "\\$(printf %03o "0x${3:-00}")"; } |
+		head -c 4092 > "$data"
+	erased_flash "$1"
+	{ gzip -c < "$data" | tail -c 8 | head -c 4; cat "$data"; } |
+		dd of="$1" bs=4096 seek=47 conv=notrunc status=none
+	rm -f "$data"
+}
+
+# env_block FILE: the 4096-byte environment block of a flash image.
+env_block() {
+	dd if="$1" bs=4096 skip=47 count=1 status=none
+}
+
+# fw_env FILE [fw_printenv ARGS]: what U-Boot's fw_printenv reads there.
+fw_env() {
+	local config
+	config=$(mktemp)
+	echo "$1 0x2f000 0x1000" > "$config"
+	shift
+	fw_printenv -c "$config" "$@"
+	local status=$?
+	rm -f "$config"
+	return $status
+}
+
 # board [vm/run options] -- COMMAND: one boot of the board on $FLASH with
 # the scenario directory at /host. Sets BOARD_STATUS (vm/run's status) and
 # CONSOLE (the console log of this boot).
