@@ -15,15 +15,12 @@
 
 #include "hostkernel.h"
 #include "internal.h"
+#include "klmr.h"
 
 namespace {
 
-constexpr std::size_t record_size = 0x200;
-constexpr std::size_t record_mtd_offset = 0x1a4;
-constexpr std::size_t record_board_type_offset = 0x16d;
-
 std::mutex board_mutex;
-unsigned char board_record[record_size];
+unsigned char board_record[KLMR_RECORD_SIZE];
 std::vector<std::uint8_t> flash_memory;
 std::string flash_path; // file backing; empty: memory
 std::vector<hk::board_call> calls;
@@ -35,7 +32,7 @@ mtd_info flash_mtd;
 void set_record_mtd(mtd_info *mtd)
 {
     // The pointer itself goes into the record, unaligned on 64-bit PCs.
-    std::memcpy(board_record + record_mtd_offset, &mtd, sizeof(mtd)); // NOLINT(bugprone-sizeof-expression)
+    std::memcpy(board_record + KLMR_FLASH_MTD, &mtd, sizeof(mtd)); // NOLINT(bugprone-sizeof-expression)
 }
 
 bool in_flash(loff_t offset, size_t len)
@@ -87,7 +84,6 @@ int flash_write(mtd_info *, loff_t to, size_t len, size_t *retlen, const u_char 
 
 } // namespace
 
-extern "C" {
 void *klmr_list;
 
 int call_klmr_notifiers(unsigned long event, void *data)
@@ -98,9 +94,8 @@ int call_klmr_notifiers(unsigned long event, void *data)
 }
 
 // The section bounds exist only when a driver has entered a tag handler.
-extern const struct tagtable __start_hostkernel_taglist[] __attribute__((weak));
-extern const struct tagtable __stop_hostkernel_taglist[] __attribute__((weak));
-}
+extern "C" const struct tagtable __start_hostkernel_taglist[] __attribute__((weak));
+extern "C" const struct tagtable __stop_hostkernel_taglist[] __attribute__((weak));
 
 namespace hk {
 
@@ -114,7 +109,7 @@ void use_flash_file(const std::string &path)
 
 void set_board_type(std::uint8_t type)
 {
-    board_record[record_board_type_offset] = type;
+    board_record[KLMR_BOARD_TYPE] = type;
 }
 
 void remove_board() { klmr_list = nullptr; }

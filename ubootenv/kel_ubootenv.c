@@ -34,6 +34,7 @@
 #endif
 
 #include "kel_ubootenv.h"
+#include "klmr.h"
 
 #define UENV_BLOCK_SIZE		4096
 #define UENV_DATA_OFFSET	4
@@ -43,10 +44,6 @@
 #define UENV_FLASH_OFFSET	0x2f000
 #define UENV_PROC_NAME		"driver/uenv"
 #define UENV_PROC_CMD_LEN	64
-
-#define KLMR_EVENT_ENV_WRITE	8
-#define KLMR_MTD_OFFSET		0x1a4
-#define KLMR_BOARD_TYPE_OFFSET	0x16d
 
 #define ATAG_ENVIRONMENTVALUE	0x564a05b2
 
@@ -70,10 +67,6 @@
 /* The device commands report as the dispatcher that runs them. */
 #define uenv_ioctl_err(fmt, ...) \
 	uenv_err_in("uboot_env_fops_ioctl", fmt, ##__VA_ARGS__)
-
-/* Services exported by the board kernel. */
-extern void *klmr_list;
-extern int call_klmr_notifiers(unsigned long event, void *data);
 
 struct uboot_env_entry {
 	struct list_head list;
@@ -119,22 +112,18 @@ static const char default_environment[] =
 	"bootfile=uImage\0"
 	"\0";	/* with the literal's own NUL: three zero bytes at the end */
 
-static const char *const uboot_env_permitted_keys[] = {
-	"serverip", "bootargs", "device_type", "identification", "update_ip",
-};
+static const char *const uboot_env_permitted_keys[] = { UENV_PERMITTED_KEYS };
 
 static const struct uboot_serial_config uboot_default_console = {
 	.mode = UENV_SERIAL_MODE_SERIAL,
-	.baud = 115200,
-	.data_bits = 8,
-	.parity = 0,
+	.baud = UENV_DEFAULT_BAUD,
+	.data_bits = UENV_DEFAULT_DATA_BITS,
+	.parity = UENV_DEFAULT_PARITY,
 	.flow = 0,
-	.port = 0,
+	.port = UENV_DEFAULT_PORT,
 };
 
-static const u32 uboot_serial_speeds[] = {
-	300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 76800, 115200,
-};
+static const u32 uboot_serial_speeds[] = { UENV_SERIAL_SPEEDS };
 
 static int env_proc_read(char *page, char **start, off_t off, int count,
 			 int *eof, void *data);
@@ -394,13 +383,13 @@ static struct mtd_info *uboot_env_mtd(void)
 
 	/* The board record is not ours to declare; only this field is known. */
 	if (klmr_list)
-		memcpy(&mtd, (u8 *)klmr_list + KLMR_MTD_OFFSET, sizeof(mtd));
+		memcpy(&mtd, (u8 *)klmr_list + KLMR_FLASH_MTD, sizeof(mtd));
 	return mtd;
 }
 
 static u8 uboot_env_board_type(void)
 {
-	return klmr_list ? ((u8 *)klmr_list)[KLMR_BOARD_TYPE_OFFSET] : 0;
+	return klmr_list ? ((u8 *)klmr_list)[KLMR_BOARD_TYPE] : 0;
 }
 
 static int uboot_env_read(u8 *block)
@@ -437,7 +426,7 @@ static int uboot_env_write(struct uboot_env_manager *m, u8 *block)
 
 	mtd = uboot_env_mtd();
 	if (mtd) {
-		call_klmr_notifiers(KLMR_EVENT_ENV_WRITE, mtd);
+		call_klmr_notifiers(KLMR_EVENT_FLASH_WRITE, mtd);
 		ret = uenv_mtd_write(mtd, UENV_FLASH_OFFSET, UENV_BLOCK_SIZE,
 				     &retlen, block);
 	}
@@ -593,9 +582,11 @@ static bool uboot_serial_config_valid(const struct uboot_serial_config *cfg)
 
 	if (cfg->mode > UENV_SERIAL_MODE_TTY)
 		return false;
-	if (cfg->data_bits < 5 || cfg->data_bits > 8)
+	if (cfg->data_bits < UENV_DATA_BITS_MIN ||
+	    cfg->data_bits > UENV_DATA_BITS_MAX)
 		return false;
-	if (cfg->parity > 2 || cfg->flow > UENV_FLOW_RTSCTS || cfg->port > 3)
+	if (cfg->parity >= sizeof(UENV_PARITY_LETTERS) - 1 ||
+	    cfg->flow > UENV_FLOW_RTSCTS || cfg->port > UENV_PORT_MAX)
 		return false;
 	for (i = 0; i < ARRAY_SIZE(uboot_serial_speeds); i++) {
 		if (cfg->baud == uboot_serial_speeds[i])
@@ -670,7 +661,7 @@ static int uboot_env_uart_set(char *value, size_t size,
 	if (cfg->mode == UENV_SERIAL_MODE_SERIAL)
 		spec_len = snprintf(spec, sizeof(spec), "S%c,%u%c%d%s",
 				    '0' + cfg->port, cfg->baud,
-				    "noe"[cfg->parity], cfg->data_bits,
+				    UENV_PARITY_LETTERS[cfg->parity], cfg->data_bits,
 				    cfg->flow == UENV_FLOW_RTSCTS ? "r" : "");
 	else
 		spec_len = snprintf(spec, sizeof(spec), "%c", '0' + cfg->port);

@@ -42,6 +42,26 @@ struct uboot_serial_config {
 #define UENV_SERIAL_MODE_TTY	1
 #define UENV_FLOW_RTSCTS	2
 
+/*
+ * What the driver accepts, as lists for array initialisers: the keys user
+ * space may change (every key may be read), and the serial console's
+ * speeds and field ranges.
+ */
+#define UENV_PERMITTED_KEYS \
+	"serverip", "bootargs", "device_type", "identification", "update_ip"
+#define UENV_SERIAL_SPEEDS \
+	300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 76800, 115200
+#define UENV_DATA_BITS_MIN	5
+#define UENV_DATA_BITS_MAX	8
+#define UENV_PARITY_LETTERS	"noe"	/* by parity: none, odd, even */
+#define UENV_PORT_MAX		3
+
+/* The board's console, which the driver puts into "bootargs" at each load. */
+#define UENV_DEFAULT_PORT	0
+#define UENV_DEFAULT_BAUD	115200
+#define UENV_DEFAULT_PARITY	0
+#define UENV_DEFAULT_DATA_BITS	8
+
 #define UENV_IOC_TYPE		'E'
 #define UENV_IOC_GET		_IOWR(UENV_IOC_TYPE, 1, struct uboot_env_record)
 #define UENV_IOC_SET		_IOW(UENV_IOC_TYPE, 2, struct uboot_env_record)
