@@ -8,14 +8,14 @@
 namespace uenv {
 namespace {
 
-constexpr std::uint32_t console_speeds[] = {
-	300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 76800, 115200,
-};
-constexpr std::uint32_t max_port = 3;
-// The keys the driver lets user space change.
-constexpr const char *changeable_keys[] = {
-	"serverip", "bootargs", "device_type", "identification", "update_ip",
-};
+constexpr std::uint32_t console_speeds[] = {UENV_SERIAL_SPEEDS};
+constexpr const char *changeable_keys[] = {UENV_PERMITTED_KEYS};
+constexpr const char parity_letters[] = UENV_PARITY_LETTERS;
+
+template <typename T, std::size_t n> constexpr std::size_t count_of(const T (&)[n])
+{
+	return n;
+}
 
 bool changeable(const char *key)
 {
@@ -26,13 +26,34 @@ bool changeable(const char *key)
 	return false;
 }
 
+// The separator before item i of n, as in "a, b and c".
+void print_separator(FILE *out, std::size_t i, std::size_t n, const char *conjunction)
+{
+	if (i > 0)
+		std::fprintf(out, i + 1 == n ? " %s " : ", ", conjunction);
+}
+
+void print_changeable_keys(FILE *out)
+{
+	for (std::size_t i = 0; i < count_of(changeable_keys); ++i) {
+		print_separator(out, i, count_of(changeable_keys), "and");
+		std::fputs(changeable_keys[i], out);
+	}
+}
+
+// "first, first + 1, ... or last"
+void print_choices(FILE *out, unsigned first, unsigned last)
+{
+	for (unsigned n = first; n <= last; ++n) {
+		print_separator(out, n - first, last - first + 1, "or");
+		std::fprintf(out, "%u", n);
+	}
+}
+
 int report_read_only(FILE *err, const char *key)
 {
-	std::fprintf(err, "uenv: %s: read-only key; only", key);
-	const std::size_t count = sizeof changeable_keys / sizeof changeable_keys[0];
-	for (std::size_t i = 0; i < count; ++i)
-		std::fprintf(err, "%s %s", i == 0 ? "" : i + 1 == count ? " and" : ",",
-			     changeable_keys[i]);
+	std::fprintf(err, "uenv: %s: read-only key; only ", key);
+	print_changeable_keys(err);
 	std::fputs(" can be changed\n", err);
 	return exit_read_only;
 }
@@ -73,28 +94,9 @@ bool is_option(const char *arg)
 	return arg[0] == '-' && arg[1] != '\0';
 }
 
-enum class global { not_global, taken, stop };
-
-// --device and --help are accepted before the command and among its
-// options. --help, or a bad --device, stops parsing at once with `status`.
-global take_global_option(int argc, char *const argv[], int &i, command &cmd,
-			  FILE *err, int &status)
+bool is_help(const char *arg)
 {
-	const char *arg = argv[i];
-	const char *value = nullptr;
-	if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-		cmd.what = action::help;
-		status = exit_ok;
-		return global::stop;
-	}
-	if (!match_option("--device", argc, argv, i, value))
-		return global::not_global;
-	if (value == nullptr || value[0] == '\0') {
-		status = usage_error(err, "--device needs a path");
-		return global::stop;
-	}
-	cmd.device_path = value;
-	return global::taken;
+	return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0;
 }
 
 int check_key(const char *key, FILE *err)
@@ -112,57 +114,162 @@ int check_key(const char *key, FILE *err)
 	return exit_ok;
 }
 
-int parse_list(int argc, char *const argv[], int i, command &cmd, FILE *err)
+bool parse_number(const char *text, std::uint32_t &number)
 {
-	for (; i < argc; ++i) {
-		int status = exit_ok;
-		switch (take_global_option(argc, argv, i, cmd, err, status)) {
-		case global::taken:
-			continue;
-		case global::stop:
-			return status;
-		case global::not_global:
-			break;
-		}
-		if (is_option(argv[i]))
-			return usage_error(err, "list: unknown option '%s'", argv[i]);
-		return usage_error(err, "list takes no argument ('%s')", argv[i]);
-	}
+	if (text == nullptr || text[0] < '0' || text[0] > '9')
+		return false;
+	errno = 0;
+	char *end = nullptr;
+	unsigned long long parsed = std::strtoull(text, &end, 10);
+	if (*end != '\0' || errno == ERANGE || parsed > UINT32_MAX)
+		return false;
+	number = static_cast<std::uint32_t>(parsed);
+	return true;
+}
+
+// Nothing is opened for a setting the driver would refuse.
+int report_broken_serial_rule(const uboot_serial_config &config, FILE *err)
+{
+	serial_rule broken = check_serial_config(config);
+	if (broken == serial_rule::valid)
+		return exit_ok;
+	std::fputs("uenv: invalid serial setting: ", err);
+	print_serial_rule(err, broken);
+	std::fputc('\n', err);
+	return exit_invalid_serial;
+}
+
+int invalid_serial_option(FILE *err, const char *option, const char *text,
+			  serial_rule rule)
+{
+	std::fprintf(err, "uenv: invalid serial setting %s %s: ", option, text);
+	print_serial_rule(err, rule);
+	std::fputc('\n', err);
+	return exit_invalid_serial;
+}
+
+// A number for a one-byte field; one that does not fit breaks the field's
+// rule anyway.
+int parse_serial_byte(const char *option, const char *text, serial_rule rule,
+		      __u8 &field, FILE *err)
+{
+	std::uint32_t number = 0;
+	if (!parse_number(text, number) || number > 0xff)
+		return invalid_serial_option(err, option, text, rule);
+	field = static_cast<__u8>(number);
 	return exit_ok;
 }
 
-// Options before the keys, as fw_printenv takes them; the keys stay in
-// argv, so nothing is allocated.
-int parse_get(int argc, char *const argv[], int i, command &cmd, FILE *err)
+// ---- The command line -------------------------------------------------
+
+// What a command's own option handler returns for a word it does not know.
+constexpr int not_an_option_of_the_command = -1;
+
+// What the parse has seen so far.
+struct parse_state {
+	bool done = false;		// --help, or a bad --device: no more parsing
+	bool after_double_dash = false;
+	// The serial form's options, to refuse them beside --tty.
+	const char *serial_form_option = nullptr;
+	bool terminal_form = false;
+};
+
+struct command_spec {
+	const char *name;
+	action what;
+	// Takes the option at argv[i] (moving i past its value): exit_ok, a
+	// failure status, or not_an_option_of_the_command.
+	int (*take_option)(int argc, char *const argv[], int &i, command &cmd,
+			   parse_state &state, FILE *err);
+	// Takes the words after the options (argv[i] on), when the options
+	// end: at the first word that is none, or after "--".
+	int (*take_operands)(int argc, char *const argv[], int i, command &cmd,
+			     const parse_state &state, FILE *err);
+	bool stops_at_double_dash;
+};
+
+int no_options(int, char *const[], int &, command &, parse_state &, FILE *)
 {
-	bool options_done = false;
-	for (; i < argc && is_option(argv[i]); ++i) {
-		const char *arg = argv[i];
-		if (std::strcmp(arg, "--") == 0) {
-			options_done = true;
-			++i;
+	return not_an_option_of_the_command;
+}
+
+int take_get_option(int, char *const argv[], int &i, command &cmd, parse_state &, FILE *)
+{
+	if (std::strcmp(argv[i], "-n") != 0)
+		return not_an_option_of_the_command;
+	cmd.value_only = true;
+	return exit_ok;
+}
+
+int take_serial_option(int argc, char *const argv[], int &i, command &cmd,
+		       parse_state &state, FILE *err)
+{
+	const char *arg = argv[i];
+	if (std::strcmp(arg, "--rts") == 0) {
+		cmd.serial.flow = UENV_FLOW_RTSCTS;
+		state.serial_form_option = "--rts";
+		return exit_ok;
+	}
+	static const char *const valued_options[] = {
+		"--port", "--baud", "--parity", "--bits", "--tty",
+	};
+	const char *option = nullptr;
+	const char *value = nullptr;
+	for (const char *candidate : valued_options) {
+		if (match_option(candidate, argc, argv, i, value)) {
+			option = candidate;
 			break;
-		}
-		if (std::strcmp(arg, "-n") == 0) {
-			cmd.value_only = true;
-			continue;
-		}
-		int status = exit_ok;
-		switch (take_global_option(argc, argv, i, cmd, err, status)) {
-		case global::taken:
-			break;
-		case global::stop:
-			return status;
-		case global::not_global:
-			return usage_error(err, "get: unknown option '%s'", arg);
 		}
 	}
+	if (option == nullptr)
+		return not_an_option_of_the_command;
+	if (value == nullptr)
+		return usage_error(err, "%s needs a value", option);
+
+	if (std::strcmp(option, "--tty") == 0) {
+		state.terminal_form = true;
+		cmd.serial.mode = UENV_SERIAL_MODE_TTY;
+		return parse_serial_byte(option, value, serial_rule::port, cmd.serial.port, err);
+	}
+	state.serial_form_option = option;
+	if (std::strcmp(option, "--port") == 0)
+		return parse_serial_byte(option, value, serial_rule::port, cmd.serial.port, err);
+	if (std::strcmp(option, "--bits") == 0)
+		return parse_serial_byte(option, value, serial_rule::data_bits, cmd.serial.data_bits,
+					 err);
+	if (std::strcmp(option, "--baud") == 0) {
+		std::uint32_t baud = 0;
+		if (!parse_number(value, baud))
+			return invalid_serial_option(err, option, value, serial_rule::baud);
+		cmd.serial.baud = baud;
+		return exit_ok;
+	}
+	const char *letter = value[0] != '\0' && value[1] == '\0'
+		? std::strchr(parity_letters, value[0]) : nullptr;
+	if (letter == nullptr)
+		return invalid_serial_option(err, option, value, serial_rule::parity);
+	cmd.serial.parity = static_cast<__u8>(letter - parity_letters);
+	return exit_ok;
+}
+
+int take_list_operands(int argc, char *const argv[], int i, command &, const parse_state &,
+		       FILE *err)
+{
+	if (i < argc)
+		return usage_error(err, "list takes no argument ('%s')", argv[i]);
+	return exit_ok;
+}
+
+// The keys stay in argv, so nothing is allocated.
+int take_get_operands(int argc, char *const argv[], int i, command &cmd,
+		      const parse_state &state, FILE *err)
+{
 	cmd.keys = argv + i;
 	cmd.key_count = static_cast<std::size_t>(argc - i);
 	for (; i < argc; ++i) {
 		const char *arg = argv[i];
-		if (!options_done && is_option(arg)) {
-			if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+		if (!state.after_double_dash && is_option(arg)) {
+			if (is_help(arg)) {
 				cmd.what = action::help;
 				return exit_ok;
 			}
@@ -179,25 +286,10 @@ int parse_get(int argc, char *const argv[], int i, command &cmd, FILE *err)
 	return exit_ok;
 }
 
-// Options only before the key: every word after it belongs to the value,
-// whatever it looks like.
-int parse_set(int argc, char *const argv[], int i, command &cmd, FILE *err)
+// Every word after the key belongs to the value, whatever it looks like.
+int take_set_operands(int argc, char *const argv[], int i, command &cmd,
+		      const parse_state &, FILE *err)
 {
-	for (; i < argc && is_option(argv[i]); ++i) {
-		if (std::strcmp(argv[i], "--") == 0) {
-			++i;
-			break;
-		}
-		int status = exit_ok;
-		switch (take_global_option(argc, argv, i, cmd, err, status)) {
-		case global::taken:
-			continue;
-		case global::stop:
-			return status;
-		case global::not_global:
-			return usage_error(err, "set: unknown option '%s'", argv[i]);
-		}
-	}
 	if (i >= argc)
 		return usage_error(err, "set needs a key");
 	int status = check_key(argv[i], err);
@@ -227,125 +319,97 @@ int parse_set(int argc, char *const argv[], int i, command &cmd, FILE *err)
 	return exit_ok;
 }
 
-bool parse_number(const char *text, std::uint32_t &number)
+int take_serial_operands(int argc, char *const argv[], int i, command &cmd,
+			 const parse_state &state, FILE *err)
 {
-	if (text == nullptr || text[0] < '0' || text[0] > '9')
-		return false;
-	errno = 0;
-	char *end = nullptr;
-	unsigned long long parsed = std::strtoull(text, &end, 10);
-	if (*end != '\0' || errno == ERANGE || parsed > UINT32_MAX)
-		return false;
-	number = static_cast<std::uint32_t>(parsed);
-	return true;
+	if (i < argc)
+		return usage_error(err, "serial takes options only ('%s')", argv[i]);
+	if (state.terminal_form && state.serial_form_option != nullptr)
+		return usage_error(err, "--tty writes the terminal form tty<N>; %s does not apply to it",
+				   state.serial_form_option);
+	return report_broken_serial_rule(cmd.serial, err);
 }
 
-// Nothing is opened for a setting the driver would refuse.
-int report_broken_serial_rule(const uboot_serial_config &config, FILE *err)
-{
-	serial_rule broken = check_serial_config(config);
-	if (broken == serial_rule::valid)
-		return exit_ok;
-	std::fprintf(err, "uenv: invalid serial setting: %s\n", describe_serial_rule(broken));
-	return exit_invalid_serial;
-}
+constexpr command_spec commands[] = {
+	{"list", action::list, no_options, take_list_operands, false},
+	{"get", action::get, take_get_option, take_get_operands, true},
+	{"set", action::set, no_options, take_set_operands, true},
+	{"serial", action::serial, take_serial_option, take_serial_operands, false},
+};
 
-int invalid_serial_option(FILE *err, const char *option, const char *text,
-			  serial_rule rule)
+// The options from argv[i] on, up to the first word that is none (or
+// after "--", where the command allows it): the global ones, then those
+// of `spec` (none before the command's name). --help, or a bad --device,
+// ends the parse at once. Returns exit_ok or the failure's status.
+int take_options(int argc, char *const argv[], int &i, command &cmd, const command_spec *spec,
+		 parse_state &state, FILE *err)
 {
-	std::fprintf(err, "uenv: invalid serial setting %s %s: %s\n", option, text,
-		     describe_serial_rule(rule));
-	return exit_invalid_serial;
-}
-
-// A number for a one-byte field; one that does not fit breaks the field's
-// rule anyway.
-int parse_serial_byte(const char *option, const char *text, serial_rule rule,
-		      __u8 &field, FILE *err)
-{
-	std::uint32_t number = 0;
-	if (!parse_number(text, number) || number > 0xff)
-		return invalid_serial_option(err, option, text, rule);
-	field = static_cast<__u8>(number);
-	return exit_ok;
-}
-
-int parse_serial(int argc, char *const argv[], int i, command &cmd, FILE *err)
-{
-	cmd.serial = default_serial_config();
-	const char *serial_form_option = nullptr;
-	bool terminal_form = false;
-	for (; i < argc; ++i) {
-		int status = exit_ok;
-		switch (take_global_option(argc, argv, i, cmd, err, status)) {
-		case global::taken:
-			continue;
-		case global::stop:
-			return status;
-		case global::not_global:
-			break;
-		}
+	for (; i < argc && is_option(argv[i]); ++i) {
 		const char *arg = argv[i];
 		const char *value = nullptr;
-		if (std::strcmp(arg, "--rts") == 0) {
-			cmd.serial.flow = UENV_FLOW_RTSCTS;
-			serial_form_option = "--rts";
+		if (is_help(arg)) {
+			cmd.what = action::help;
+			state.done = true;
+			return exit_ok;
+		}
+		if (match_option("--device", argc, argv, i, value)) {
+			if (value == nullptr || value[0] == '\0') {
+				state.done = true;
+				return usage_error(err, "--device needs a path");
+			}
+			cmd.device_path = value;
 			continue;
 		}
-		static const char *const valued_options[] = {
-			"--port", "--baud", "--parity", "--bits", "--tty",
-		};
-		const char *option = nullptr;
-		for (const char *candidate : valued_options) {
-			if (match_option(candidate, argc, argv, i, value)) {
-				option = candidate;
-				break;
-			}
+		if (spec == nullptr)
+			break;	// the command's name, or an unknown option before it
+		if (spec->stops_at_double_dash && std::strcmp(arg, "--") == 0) {
+			state.after_double_dash = true;
+			++i;
+			break;
 		}
-		if (option == nullptr) {
-			if (is_option(arg))
-				return usage_error(err, "serial: unknown option '%s'", arg);
-			return usage_error(err, "serial takes options only ('%s')", arg);
-		}
-		if (value == nullptr)
-			return usage_error(err, "%s needs a value", option);
-
-		if (std::strcmp(option, "--tty") == 0) {
-			terminal_form = true;
-			cmd.serial.mode = UENV_SERIAL_MODE_TTY;
-			status = parse_serial_byte(option, value, serial_rule::port,
-						   cmd.serial.port, err);
-		} else if (std::strcmp(option, "--port") == 0) {
-			serial_form_option = option;
-			status = parse_serial_byte(option, value, serial_rule::port,
-						   cmd.serial.port, err);
-		} else if (std::strcmp(option, "--bits") == 0) {
-			serial_form_option = option;
-			status = parse_serial_byte(option, value, serial_rule::data_bits,
-						   cmd.serial.data_bits, err);
-		} else if (std::strcmp(option, "--baud") == 0) {
-			serial_form_option = option;
-			std::uint32_t baud = 0;
-			if (!parse_number(value, baud))
-				return invalid_serial_option(err, option, value, serial_rule::baud);
-			cmd.serial.baud = baud;
-		} else {
-			serial_form_option = option;
-			static const char parity_letters[] = "noe";
-			const char *letter = value[0] != '\0' && value[1] == '\0'
-				? std::strchr(parity_letters, value[0]) : nullptr;
-			if (letter == nullptr)
-				return invalid_serial_option(err, option, value, serial_rule::parity);
-			cmd.serial.parity = static_cast<__u8>(letter - parity_letters);
-		}
+		int status = spec->take_option(argc, argv, i, cmd, state, err);
+		if (status == not_an_option_of_the_command)
+			return usage_error(err, "%s: unknown option '%s'", spec->name, arg);
 		if (status != exit_ok)
 			return status;
 	}
-	if (terminal_form && serial_form_option != nullptr)
-		return usage_error(err, "--tty writes the terminal form tty<N>; %s does not apply to it",
-				   serial_form_option);
-	return report_broken_serial_rule(cmd.serial, err);
+	return exit_ok;
 }
+
+} // namespace
+
+int parse_command_line(int argc, char *const argv[], command &cmd, FILE *err)
+{
+	parse_state state;
+	int i = 1;
+	int status = take_options(argc, argv, i, cmd, nullptr, state, err);
+	if (state.done || status != exit_ok)
+		return status;
+	if (i >= argc) {
+		cmd.what = action::list;
+		return exit_ok;
+	}
+	const char *name = argv[i++];
+	const command_spec *spec = nullptr;
+	for (const command_spec &candidate : commands) {
+		if (std::strcmp(name, candidate.name) == 0)
+			spec = &candidate;
+	}
+	if (spec == nullptr) {
+		if (is_option(name))
+			return usage_error(err, "unknown option '%s'", name);
+		return usage_error(err, "unknown command '%s'", name);
+	}
+	cmd.what = spec->what;
+	if (spec->what == action::serial)
+		cmd.serial = default_serial_config();
+	status = take_options(argc, argv, i, cmd, spec, state, err);
+	if (state.done || status != exit_ok)
+		return status;
+	return spec->take_operands(argc, argv, i, cmd, state, err);
+}
+
+namespace {
 
 void print_text(FILE *out, const char *text, std::size_t field_size)
 {
@@ -508,11 +572,11 @@ uboot_serial_config default_serial_config()
 {
 	uboot_serial_config config = {};
 	config.mode = UENV_SERIAL_MODE_SERIAL;
-	config.baud = 115200;
-	config.data_bits = 8;
-	config.parity = 0;
+	config.baud = UENV_DEFAULT_BAUD;
+	config.data_bits = UENV_DEFAULT_DATA_BITS;
+	config.parity = UENV_DEFAULT_PARITY;
 	config.flow = 0;
-	config.port = 0;
+	config.port = UENV_DEFAULT_PORT;
 	return config;
 }
 
@@ -520,13 +584,13 @@ serial_rule check_serial_config(const uboot_serial_config &config)
 {
 	if (config.mode != UENV_SERIAL_MODE_SERIAL && config.mode != UENV_SERIAL_MODE_TTY)
 		return serial_rule::mode;
-	if (config.data_bits < 5 || config.data_bits > 8)
+	if (config.data_bits < UENV_DATA_BITS_MIN || config.data_bits > UENV_DATA_BITS_MAX)
 		return serial_rule::data_bits;
-	if (config.parity > 2)
+	if (config.parity >= sizeof parity_letters - 1)
 		return serial_rule::parity;
 	if (config.flow > UENV_FLOW_RTSCTS)
 		return serial_rule::flow;
-	if (config.port > max_port)
+	if (config.port > UENV_PORT_MAX)
 		return serial_rule::port;
 	for (std::uint32_t speed : console_speeds) {
 		if (config.baud == speed)
@@ -535,63 +599,39 @@ serial_rule check_serial_config(const uboot_serial_config &config)
 	return serial_rule::baud;
 }
 
-const char *describe_serial_rule(serial_rule rule)
+void print_serial_rule(FILE *out, serial_rule rule)
 {
 	switch (rule) {
 	case serial_rule::valid:
-		return "valid";
+		std::fputs("valid", out);
+		return;
 	case serial_rule::mode:
-		return "the console must be serial (ttyS) or terminal (tty)";
+		std::fputs("the console must be serial (ttyS) or terminal (tty)", out);
+		return;
 	case serial_rule::data_bits:
-		return "data bits must be 5, 6, 7 or 8";
+		std::fputs("data bits must be ", out);
+		print_choices(out, UENV_DATA_BITS_MIN, UENV_DATA_BITS_MAX);
+		return;
 	case serial_rule::parity:
-		return "parity must be n, o or e";
+		std::fputs("parity must be ", out);
+		for (std::size_t i = 0; i + 1 < sizeof parity_letters; ++i) {
+			print_separator(out, i, sizeof parity_letters - 1, "or");
+			std::fputc(parity_letters[i], out);
+		}
+		return;
 	case serial_rule::flow:
-		return "flow control must be none or RTS/CTS";
+		std::fputs("flow control must be none or RTS/CTS", out);
+		return;
 	case serial_rule::port:
-		return "the port must be 0, 1, 2 or 3";
+		std::fputs("the port must be ", out);
+		print_choices(out, 0, UENV_PORT_MAX);
+		return;
 	case serial_rule::baud:
-		return "the speed must be one of 300, 600, 1200, 2400, 4800, 9600, 19200, "
-		       "38400, 57600, 76800, 115200";
+		std::fputs("the speed must be one of ", out);
+		for (std::size_t i = 0; i < count_of(console_speeds); ++i)
+			std::fprintf(out, "%s%u", i == 0 ? "" : ", ", console_speeds[i]);
+		return;
 	}
-	return "unknown rule";
-}
-
-int parse_command_line(int argc, char *const argv[], command &cmd, FILE *err)
-{
-	int i = 1;
-	for (; i < argc; ++i) {
-		int status = exit_ok;
-		global result = take_global_option(argc, argv, i, cmd, err, status);
-		if (result == global::stop)
-			return status;
-		if (result == global::not_global)
-			break;
-	}
-	if (i >= argc) {
-		cmd.what = action::list;
-		return exit_ok;
-	}
-	const char *name = argv[i++];
-	if (std::strcmp(name, "list") == 0) {
-		cmd.what = action::list;
-		return parse_list(argc, argv, i, cmd, err);
-	}
-	if (std::strcmp(name, "get") == 0) {
-		cmd.what = action::get;
-		return parse_get(argc, argv, i, cmd, err);
-	}
-	if (std::strcmp(name, "set") == 0) {
-		cmd.what = action::set;
-		return parse_set(argc, argv, i, cmd, err);
-	}
-	if (std::strcmp(name, "serial") == 0) {
-		cmd.what = action::serial;
-		return parse_serial(argc, argv, i, cmd, err);
-	}
-	if (is_option(name))
-		return usage_error(err, "unknown option '%s'", name);
-	return usage_error(err, "unknown command '%s'", name);
 }
 
 int run_command(const command &cmd, env_device &device, FILE *out, FILE *err)
@@ -634,25 +674,21 @@ void print_help(FILE *out)
 "Options:\n"
 "  --device PATH         the environment device (default " UENV_DEVICE_PATH ")\n"
 "  -h, --help            show this text\n"
-"\n"
-"Only serverip, bootargs, device_type, identification and update_ip can be\n"
-"changed. Keys hold at most 63 characters, values at most 256. Ports are 0\n"
-"to 3, data bits 5 to 8, speeds 300, 600, 1200, 2400, 4800, 9600, 19200,\n"
-"38400, 57600, 76800 or 115200. The driver rewrites the console back to\n"
-"ttyS0,115200n8 whenever it is loaded.\n"
-"\n"
-"Exit status:\n"
-"  0  success\n"
-"  1  a key is not in the environment\n"
-"  2  bad command line\n"
-"  3  a key or value is too long\n"
-"  4  invalid serial setting, or bootargs has no console setting to rewrite\n"
-"  5  the key is read-only\n"
-"  6  the environment is full\n"
-"  7  the device cannot be opened\n"
-"  8  the device is gone (its driver was unbound)\n"
-"  9  any other device error, or the output cannot be written\n",
-		out);
+"\n", out);
+	std::fputs("Only ", out);
+	print_changeable_keys(out);
+	std::fprintf(out, " can be changed.\nKeys hold at most %zu characters, values at most %zu.\n",
+		     max_key_length, max_value_length);
+	std::fputs("For serial:", out);
+	const serial_rule ranges[] = {serial_rule::port, serial_rule::data_bits, serial_rule::baud};
+	for (serial_rule rule : ranges) {
+		std::fputs("\n  ", out);
+		print_serial_rule(out, rule);
+	}
+	std::fputs(".\nThe driver rewrites the console back to ttyS0,115200n8 whenever it is\n"
+		   "loaded.\n\nExit status:\n", out);
+	for (const exit_status_info &status : exit_statuses)
+		std::fprintf(out, "  %d  %s\n", status.status, status.meaning);
 }
 
 } // namespace uenv

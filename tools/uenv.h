@@ -14,18 +14,39 @@
 
 namespace uenv {
 
-// Exit statuses, one per kind of failure (listed in --help and the README).
+// Exit statuses, one per kind of failure: name, value and meaning. --help
+// and the README's table show the meanings of this one list.
+#define UENV_EXIT_STATUSES(X) \
+	X(exit_ok, 0, "success") \
+	X(exit_key_absent, 1, "a key is not in the environment (get; serial without bootargs)") \
+	X(exit_usage, 2, "bad command line") \
+	X(exit_too_long, 3, "a key or value is too long") \
+	X(exit_invalid_serial, 4, "invalid serial setting, or bootargs holds no console " \
+				  "setting the driver can rewrite") \
+	X(exit_read_only, 5, "the key is read-only") \
+	X(exit_env_full, 6, "the environment is full (the change does not fit in its " \
+			    "4096-byte block)") \
+	X(exit_no_device, 7, "the device cannot be opened (module not loaded, no permission)") \
+	X(exit_device_gone, 8, "the device is gone: its driver was unbound while the file " \
+			       "was open") \
+	X(exit_failure, 9, "any other device error (flash write, not an environment " \
+			   "device), or the output cannot be written")
+
 enum exit_status : int {
-	exit_ok = 0,
-	exit_key_absent = 1,      // like fw_printenv for an undefined name
-	exit_usage = 2,
-	exit_too_long = 3,
-	exit_invalid_serial = 4,
-	exit_read_only = 5,
-	exit_env_full = 6,
-	exit_no_device = 7,       // the device could not be opened
-	exit_device_gone = 8,     // ENODEV: the driver was unbound
-	exit_failure = 9,         // any other device or output error
+#define UENV_EXIT_ENUM(name, value, meaning) name = value,
+	UENV_EXIT_STATUSES(UENV_EXIT_ENUM)
+#undef UENV_EXIT_ENUM
+};
+
+struct exit_status_info {
+	int status;
+	const char *meaning;
+};
+
+inline constexpr exit_status_info exit_statuses[] = {
+#define UENV_EXIT_INFO(name, value, meaning) {value, meaning},
+	UENV_EXIT_STATUSES(UENV_EXIT_INFO)
+#undef UENV_EXIT_INFO
 };
 
 // Keys travel NUL-terminated in their 64-byte field; values may fill
@@ -57,7 +78,7 @@ int parse_command_line(int argc, char *const argv[], command &cmd, FILE *err);
 // them; the first broken one is reported.
 enum class serial_rule { valid, mode, data_bits, parity, flow, port, baud };
 serial_rule check_serial_config(const uboot_serial_config &config);
-const char *describe_serial_rule(serial_rule rule);
+void print_serial_rule(FILE *out, serial_rule rule);
 
 // The ioctls of /dev/env. Each returns 0 or the errno value of the failure.
 class env_device {

@@ -2,6 +2,9 @@
 
 #include <unistd.h>
 
+#include <fstream>
+#include <regex>
+
 #include "test_support.h"
 
 namespace {
@@ -144,6 +147,27 @@ TEST(UenvMain, ExitStatusesOfTheProgram)
 	EXPECT_EQ(uenv_main({"--help"}, full), uenv::exit_failure);
 	EXPECT_NE(err.text().find("cannot write the output"), std::string::npos);
 	std::fclose(full);
+}
+
+// The README's table of exit statuses is the program's own list.
+TEST(UenvReadme, ExitStatusTableIsTheProgramsList)
+{
+	std::ifstream readme(UENV_README);
+	ASSERT_TRUE(readme) << UENV_README;
+	std::string line;
+	while (std::getline(readme, line) && line != "### `uenv`")
+		;
+	std::vector<std::string> rows;
+	const std::regex row(R"(\| ([0-9]+) \| (.*) \|)");
+	std::smatch match;
+	while (std::getline(readme, line) && line.rfind("#", 0) != 0) {
+		if (std::regex_match(line, match, row))
+			rows.push_back(match[1].str() + " " + match[2].str());
+	}
+	std::vector<std::string> statuses;
+	for (const uenv::exit_status_info &status : uenv::exit_statuses)
+		statuses.push_back(std::to_string(status.status) + " " + status.meaning);
+	EXPECT_EQ(rows, statuses);
 }
 
 } // namespace
