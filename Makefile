@@ -56,8 +56,9 @@ fuzz: $(FUZZ_BUILD)
 check-fuzz: $(FUZZ_BUILD)
 	tests/fuzz/run $(FUZZ_BUILD) 20
 
-# cppcheck and clang-tidy on the user-space code; W=1 and sparse on the
-# modules (the ARM module gets the same in `make board`).
+# cppcheck and clang-tidy on the user-space code; the kernel's checkpatch.pl
+# (--strict), W=1 and sparse on the modules (the ARM module gets W=1 and
+# sparse in `make board` as well).
 check-static: deps all
 	scripts/install-deps static vm
 	scripts/static-checks $(BUILD)
