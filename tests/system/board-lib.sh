@@ -1,7 +1,8 @@
 # Helpers for the board's side of the system scenarios (busybox sh).
-# Load with `. /host/board-lib.sh`.
+# Load with `. /host/board-lib.sh`. The board's own helpers come with it:
+# $KELBOARD (kelboard's counters), uptime_s and wait_for.
 
-uptime_s() { cut -d ' ' -f 1 /proc/uptime; }
+. /etc/board/functions.sh
 
 # alive PID: PID runs (a zombie that nobody reaped yet does not count).
 alive() {

@@ -6,17 +6,15 @@
 # is there for the board's side, and the board leaves its measurements
 # there as files (see `record` in board-lib.sh) for `result` to read.
 
+# The helpers of vm/: erase_flash FILE and elapsed FROM TO.
+. "$REPO/vm/lib.sh"
+
 BOOTS=0
 FLASH=$SCENARIO_DIR/flash.img
 
 fail() {
 	echo "FAIL: $*"
 	exit 1
-}
-
-# erased_flash FILE: a fresh 256-KiB image of 0xFF.
-erased_flash() {
-	head -c $((256 * 1024)) /dev/zero | tr '\0' '\377' > "$1"
 }
 
 # env_image FILE STRINGS [FILL]: an erased flash image whose environment
@@ -29,7 +27,7 @@ env_image() {
 	data=$(mktemp)
 	{ printf '%b' "$2"; head -c 4092 /dev/zero | tr '\0' "\\$(printf %03o "0x${3:-00}")"; } |
 		head -c 4092 > "$data"
-	erased_flash "$1"
+	erase_flash "$1"
 	{ gzip -c < "$data" | tail -c 8 | head -c 4; cat "$data"; } |
 		dd of="$1" bs=4096 seek=47 conv=notrunc status=none
 	rm -f "$data"
@@ -59,7 +57,7 @@ board() {
 	BOOTS=$((BOOTS + 1))
 	CONSOLE=$SCENARIO_DIR/console-$BOOTS.log
 	cp "$SYSTEM_TESTS/board-lib.sh" "$SCENARIO_DIR/"
-	[ -f "$FLASH" ] || erased_flash "$FLASH"
+	[ -f "$FLASH" ] || erase_flash "$FLASH"
 	local options=()
 	while [ $# -gt 0 ] && [ "$1" != -- ]; do
 		options+=("$1")
@@ -113,11 +111,6 @@ expect_console_order() {
 result() {
 	[ -f "$SCENARIO_DIR/$1" ] || fail "the board recorded no '$1'"
 	cat "$SCENARIO_DIR/$1"
-}
-
-# elapsed FROM TO: TO - FROM, for recorded uptimes.
-elapsed() {
-	awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", b - a }'
 }
 
 # expect_between WHAT VALUE LOW HIGH: LOW <= VALUE <= HIGH, and prints it

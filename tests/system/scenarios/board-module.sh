@@ -3,13 +3,12 @@
 # that it loads again.
 board --timeout 60 -- '
 . /host/board-lib.sh
-p=/sys/module/kelboard/parameters
 [ -d /sys/module/kelubootenv ] && rmmod kelubootenv
 rmmod kelboard && record unloaded yes
 insmod /lib/modules/kelboard.ko flash=nothing 2> /dev/null
 record missing_flash_status $?
-insmod /lib/modules/kelboard.ko board_type=0x22 && record board_type "$(cat $p/board_type)"
-record flash "$(cat $p/flash)"
+insmod /lib/modules/kelboard.ko board_type=0x22 && record board_type "$(cat $KELBOARD/board_type)"
+record flash "$(cat $KELBOARD/flash)"
 rmmod kelboard && rmmod block2mtd && record flash_released yes
 '
 expect_status 0

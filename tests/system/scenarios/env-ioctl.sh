@@ -5,11 +5,10 @@ gcc -static -O2 -Wall -Wextra -Werror -I "$REPO/ubootenv" -o env-ioctl-check \
 	"$SYSTEM_TESTS/env_ioctl_check.c" || fail "cannot build env_ioctl_check.c"
 board --timeout 60 -- '
 . /host/board-lib.sh
-p=/sys/module/kelboard/parameters
-writes=$(cat $p/flash_writes)
+writes=$(cat $KELBOARD/flash_writes)
 /host/env-ioctl-check
 record status $?
-record new_writes $(($(cat $p/flash_writes) - writes))
+record new_writes $(($(cat $KELBOARD/flash_writes) - writes))
 # The "not support" line ends without a newline: the next message ends it.
 echo x > /proc/driver/uenv
 dmesg > /host/dmesg

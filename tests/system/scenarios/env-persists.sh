@@ -1,15 +1,14 @@
 # An erased flash gets the default environment with the board's console in
 # bootargs, written once; Debian's fw_printenv reads the image on the PC; a
 # change persists to the next boot, which has nothing to write itself.
-erased_flash "$FLASH"
+erase_flash "$FLASH"
 board --timeout 60 -- '
 . /host/board-lib.sh
-p=/sys/module/kelboard/parameters
-record probe_writes "$(cat $p/flash_writes) $(cat $p/unannounced_writes)"
+record probe_writes "$(cat $KELBOARD/flash_writes) $(cat $KELBOARD/unannounced_writes)"
 uenv > /host/first-list
 uenv set serverip 10.1.2.3
 record set_status $?
-record writes_after_set "$(cat $p/flash_writes) $(cat $p/unannounced_writes)"
+record writes_after_set "$(cat $KELBOARD/flash_writes) $(cat $KELBOARD/unannounced_writes)"
 dmesg > /host/dmesg-1
 '
 expect_status 0
@@ -30,8 +29,7 @@ sed 's/^serverip=.*/serverip=10.1.2.3/' first-list | sort | diff - <(sort fw-lis
 
 board --timeout 60 -- '
 . /host/board-lib.sh
-p=/sys/module/kelboard/parameters
-record probe_writes "$(cat $p/flash_writes)"
+record probe_writes "$(cat $KELBOARD/flash_writes)"
 uenv get -n serverip > /host/serverip
 dmesg > /host/dmesg-2
 '

@@ -2,8 +2,7 @@
 # driver (which has nothing to write when the environment is unchanged).
 board --timeout 90 -- '
 . /host/board-lib.sh
-p=/sys/module/kelboard/parameters
-writes() { cat $p/flash_writes; }
+writes() { cat $KELBOARD/flash_writes; }
 
 echo g bootargs > /proc/driver/uenv
 cat /dev/env

@@ -1,14 +1,13 @@
 # What the board writes to its flash lands in the image on the PC and is
 # read back at the next boot. Raw writes to /dev/mtd0 come without notifier
 # event 8, so kelboard counts them as unannounced.
-erased_flash "$FLASH"
+erase_flash "$FLASH"
 board --timeout 60 -- '
 . /host/board-lib.sh
-p=/sys/module/kelboard/parameters
-record board_type "$(cat $p/board_type)"
-record writes_before "$(cat $p/flash_writes) $(cat $p/unannounced_writes)"
+record board_type "$(cat $KELBOARD/board_type)"
+record writes_before "$(cat $KELBOARD/flash_writes) $(cat $KELBOARD/unannounced_writes)"
 printf "kelmora flash test" | dd of=/dev/mtd0 bs=4096 seek=16 conv=sync 2> /dev/null
-record writes_after "$(cat $p/flash_writes) $(cat $p/unannounced_writes)"
+record writes_after "$(cat $KELBOARD/flash_writes) $(cat $KELBOARD/unannounced_writes)"
 '
 expect_status 0
 [ "$(result board_type)" = 16 ] || fail "board type is $(result board_type), expected 16 (0x10)"
