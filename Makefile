@@ -76,8 +76,9 @@ demo: deps
 	scripts/install-deps vm
 	vm/demo
 
-# Prints numbers (size, memory, wake-ups, latency); passes or fails nothing.
-bench: deps all
+# Prints numbers (size, memory, wake-ups, latency, the board build's
+# stripped sizes); passes or fails nothing.
+bench: deps all board
 	tests/daemon/sandbox --run $(BUILD) $(BUILD)/bench/daemon_bench
 	bench/ubootenv-callgrind $(BUILD)
 
