@@ -85,6 +85,19 @@ void expect_regular_feeds(const std::vector<feed> &feeds, size_t at_least)
 	}
 }
 
+// Starts norvel as the board does, once the daemon listens; its pid once
+// the daemon has taken its registration.
+std::optional<pid_t> start_registered_norvel(daemon_run &daemon)
+{
+	if (!daemon.wait_socket(3s))
+		return std::nullopt;
+	daemon.start_norvel();
+	auto norvel = daemon.wait_norvel(1, 3s);
+	if (!norvel || !daemon.wait_line("norvel is reged", 1, 3s))
+		return std::nullopt;
+	return norvel;
+}
+
 }  // namespace
 
 // Register, heartbeats through more than one window, a hang, the timeout,
@@ -92,11 +105,8 @@ void expect_regular_feeds(const std::vector<feed> &feeds, size_t at_least)
 TEST(Supervision, HungNorvelIsKilledAndRelaunched)
 {
 	daemon_run daemon;
-	ASSERT_TRUE(daemon.wait_socket(3s));
-	daemon.start_norvel();
-	auto first = daemon.wait_norvel(1, 3s);
+	auto first = start_registered_norvel(daemon);
 	ASSERT_TRUE(first);
-	ASSERT_TRUE(daemon.wait_line("norvel is reged", 1, 3s));
 
 	std::this_thread::sleep_for(12s);
 	EXPECT_EQ(strings{"norvel is reged"}, daemon.daemon_lines()) << "heartbeats did not keep it";
@@ -133,11 +143,8 @@ TEST(Supervision, HungNorvelIsKilledAndRelaunched)
 TEST(Supervision, RestartOnRequestPassesNoDescriptorsOn)
 {
 	daemon_run daemon;
-	ASSERT_TRUE(daemon.wait_socket(3s));
-	daemon.start_norvel();
-	auto first = daemon.wait_norvel(1, 3s);
+	auto first = start_registered_norvel(daemon);
 	ASSERT_TRUE(first);
-	ASSERT_TRUE(daemon.wait_line("norvel is reged", 1, 3s));
 
 	ASSERT_EQ(0, kill(*first, SIGUSR2));
 	auto reboot = daemon.wait_line("norvel is reboot", 1, 2s);
