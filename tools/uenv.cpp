@@ -176,7 +176,6 @@ struct parse_state {
 
 struct command_spec {
 	const char *name;
-	action what;
 	// Takes the option at argv[i] (moving i past its value): exit_ok, a
 	// failure status, or not_an_option_of_the_command.
 	int (*take_option)(int argc, char *const argv[], int &i, command &cmd,
@@ -185,6 +184,7 @@ struct command_spec {
 	// end: at the first word that is none, or after "--".
 	int (*take_operands)(int argc, char *const argv[], int i, command &cmd,
 			     const parse_state &state, FILE *err);
+	action what;
 	bool stops_at_double_dash;
 };
 
@@ -193,6 +193,7 @@ int no_options(int, char *const[], int &, command &, parse_state &, FILE *)
 	return not_an_option_of_the_command;
 }
 
+// cppcheck-suppress constParameterCallback ; every option handler's signature
 int take_get_option(int, char *const argv[], int &i, command &cmd, parse_state &, FILE *)
 {
 	if (std::strcmp(argv[i], "-n") != 0)
@@ -319,6 +320,7 @@ int take_set_operands(int argc, char *const argv[], int i, command &cmd,
 	return exit_ok;
 }
 
+// cppcheck-suppress constParameterCallback ; every operand handler's signature
 int take_serial_operands(int argc, char *const argv[], int i, command &cmd,
 			 const parse_state &state, FILE *err)
 {
@@ -331,10 +333,10 @@ int take_serial_operands(int argc, char *const argv[], int i, command &cmd,
 }
 
 constexpr command_spec commands[] = {
-	{"list", action::list, no_options, take_list_operands, false},
-	{"get", action::get, take_get_option, take_get_operands, true},
-	{"set", action::set, no_options, take_set_operands, true},
-	{"serial", action::serial, take_serial_option, take_serial_operands, false},
+	{"list", no_options, take_list_operands, action::list, false},
+	{"get", take_get_option, take_get_operands, action::get, true},
+	{"set", no_options, take_set_operands, action::set, true},
+	{"serial", take_serial_option, take_serial_operands, action::serial, false},
 };
 
 // The options from argv[i] on, up to the first word that is none (or

@@ -132,10 +132,8 @@ static int env_proc_write(struct file *file, const char __user *buffer,
 
 /* ---- What changed in the kernel interfaces since 3.0 ---- */
 
-#if LINUX_VERSION_CODE >= KERNEL_VERSION(4, 16, 0)
-typedef __poll_t uenv_poll_t;
-#else
-typedef unsigned int uenv_poll_t;
+#if LINUX_VERSION_CODE < KERNEL_VERSION(4, 16, 0)
+#define __poll_t unsigned int
 #endif
 
 static int uenv_mtd_read(struct mtd_info *mtd, loff_t from, size_t len,
@@ -798,8 +796,8 @@ static ssize_t uboot_env_fops_write(struct file *file, const char __user *buf,
 	return -EINVAL;
 }
 
-static uenv_poll_t uboot_env_fops_poll(struct file *file,
-				       struct poll_table_struct *wait)
+static __poll_t uboot_env_fops_poll(struct file *file,
+				    struct poll_table_struct *wait)
 {
 	return 0;
 }

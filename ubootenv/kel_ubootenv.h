@@ -70,7 +70,7 @@ struct uboot_serial_config {
 #define UENV_IOC_SERIAL		_IOW(UENV_IOC_TYPE, 5, struct uboot_serial_config)
 
 /* The layout is an ABI: fail the build of either side if it moves. */
-#define UENV_ABI_CHECK(name, cond) typedef char uenv_abi_##name[(cond) ? 1 : -1]
+#define UENV_ABI_CHECK(name, cond) extern char uenv_abi_##name[(cond) ? 1 : -1]
 UENV_ABI_CHECK(record_size, sizeof(struct uboot_env_record) == 320);
 UENV_ABI_CHECK(index_record_size, sizeof(struct uboot_env_index_record) == 68);
 UENV_ABI_CHECK(serial_config_size, sizeof(struct uboot_serial_config) == 16);
