@@ -5,11 +5,21 @@
  * The board kernel publishes a board record through klmr_list (with the
  * flash MTD device and the board-type code in it) and a notifier call that
  * drivers raise before they touch the flash.  Here the flash is an MTD
- * device such as block2mtd over the board's virtio disk.
+ * device: block2mtd over the x86-64 board's virtio disk, or the ARM board's
+ * CFI NOR flash.
+ *
+ * Drivers write the environment without erasing first: the write that
+ * notifier event 8 announces is a complete replacement of what it covers.
+ * On NOR flash that takes reading each erase block it touches, erasing it
+ * and programming it back with the new bytes in: kelboard does that, and
+ * leaves a block that already holds them alone. Other writes reach the
+ * flash as they are.
  *
  * The counters under /sys/module/kelboard/parameters/ let tests check the
- * drivers' side of the contract: notifier_calls, flash_writes, and
- * unannounced_writes (writes not preceded by notifier event 8).
+ * drivers' side of the contract: notifier_calls, flash_writes,
+ * unannounced_writes (writes not preceded by notifier event 8),
+ * flash_erases, and unerased_writes (unannounced writes that would turn a
+ * 0 bit back into 1, which real NOR cannot do: QEMU's flash does it).
  */
 
 #define pr_fmt(fmt) KBUILD_MODNAME ": " fmt
@@ -19,6 +29,7 @@
 #include <linux/kernel.h>
 #include <linux/module.h>
 #include <linux/moduleparam.h>
+#include <linux/mm.h>
 #include <linux/mtd/mtd.h>
 #include <linux/slab.h>
 #include <linux/srcu.h>
@@ -28,7 +39,7 @@
 
 static char *flash = "block2mtd: /dev/vda";
 module_param(flash, charp, 0444);
-MODULE_PARM_DESC(flash, "Name of the MTD device that holds the board's flash");
+MODULE_PARM_DESC(flash, "Name of the MTD device that holds the board's flash (x86-64 board: block2mtd's, ARM board: the NOR's)");
 
 static unsigned char board_type = 0x10;
 module_param(board_type, byte, 0444);
@@ -37,6 +48,8 @@ MODULE_PARM_DESC(board_type, "Board-type code stored in the board record");
 static atomic_t notifier_calls = ATOMIC_INIT(0);
 static atomic_t flash_writes = ATOMIC_INIT(0);
 static atomic_t unannounced_writes = ATOMIC_INIT(0);
+static atomic_t flash_erases = ATOMIC_INIT(0);
+static atomic_t unerased_writes = ATOMIC_INIT(0);
 /* Set by event 8, consumed by the next write. */
 static atomic_t write_announced = ATOMIC_INIT(0);
 
@@ -61,6 +74,10 @@ module_param_cb(flash_writes, &counter_ops, &flash_writes, 0444);
 MODULE_PARM_DESC(flash_writes, "Writes to the flash device so far");
 module_param_cb(unannounced_writes, &counter_ops, &unannounced_writes, 0444);
 MODULE_PARM_DESC(unannounced_writes, "Flash writes not preceded by event 8");
+module_param_cb(flash_erases, &counter_ops, &flash_erases, 0444);
+MODULE_PARM_DESC(flash_erases, "Erase blocks erased for announced writes");
+module_param_cb(unerased_writes, &counter_ops, &unerased_writes, 0444);
+MODULE_PARM_DESC(unerased_writes, "Unannounced writes over bits NOR could not set");
 
 void *klmr_list;
 EXPORT_SYMBOL(klmr_list);
@@ -83,6 +100,68 @@ int call_klmr_notifiers(unsigned long event, void *data)
 EXPORT_SYMBOL(call_klmr_notifiers);
 
 /*
+ * The announced write: each erase block it touches is read, and unless it
+ * holds the new bytes already, erased and programmed back whole.
+ */
+static int flash_replace(struct mtd_info *mtd, loff_t to, size_t len,
+			 size_t *retlen, const u_char *buf)
+{
+	u32 block_size = mtd->erasesize;
+	loff_t block, from, upto;
+	struct erase_info erase;
+	size_t done;
+	u8 *data;
+	int ret = 0;
+
+	data = kvmalloc(block_size, GFP_KERNEL);
+	if (!data)
+		return -ENOMEM;
+	for (block = to - mtd_mod_by_eb(to, mtd); block < to + len;
+	     block += block_size) {
+		from = max(to, block);
+		upto = min_t(loff_t, to + len, block + block_size);
+		ret = mtd_read(mtd, block, block_size, &done, data);
+		if (ret)
+			break;
+		if (!memcmp(data + (from - block), buf + (from - to), upto - from))
+			continue;
+		memcpy(data + (from - block), buf + (from - to), upto - from);
+		memset(&erase, 0, sizeof(erase));
+		erase.addr = block;
+		erase.len = block_size;
+		ret = mtd_erase(mtd, &erase);
+		if (ret)
+			break;
+		atomic_inc(&flash_erases);
+		ret = flash_mtd_write(mtd, block, block_size, &done, data);
+		if (ret)
+			break;
+	}
+	kvfree(data);
+	*retlen = ret ? 0 : len;
+	return ret;
+}
+
+/* True when writing buf over what the flash holds needs a 0 bit to become 1. */
+static bool flash_needs_erase(struct mtd_info *mtd, loff_t to, size_t len,
+			      const u_char *buf)
+{
+	bool needs = false;
+	size_t done, i;
+	u8 *old;
+
+	old = kvmalloc(len, GFP_KERNEL);
+	if (!old || mtd_read(mtd, to, len, &done, old)) {
+		kvfree(old);
+		return false;
+	}
+	for (i = 0; i < len && !needs; i++)
+		needs = (old[i] & buf[i]) != buf[i];
+	kvfree(old);
+	return needs;
+}
+
+/*
  * Counts and logs every write, and syncs it to the backing device at once:
  * the board's NOR flash has no write cache, so a reset right after a write
  * must not lose it.
@@ -97,9 +176,14 @@ static int flash_write(struct mtd_info *mtd, loff_t to, size_t len,
 	idx = srcu_read_lock(&flash_write_srcu);
 	announced = atomic_xchg(&write_announced, 0);
 	atomic_inc(&flash_writes);
-	if (!announced)
+	if (announced) {
+		ret = flash_replace(mtd, to, len, retlen, buf);
+	} else {
 		atomic_inc(&unannounced_writes);
-	ret = flash_mtd_write(mtd, to, len, retlen, buf);
+		if (flash_needs_erase(mtd, to, len, buf))
+			atomic_inc(&unerased_writes);
+		ret = flash_mtd_write(mtd, to, len, retlen, buf);
+	}
 	if (!ret && mtd->_sync)
 		mtd->_sync(mtd);
 	pr_info("flash write at 0x%llx, %zu bytes: %d%s\n",
@@ -116,8 +200,7 @@ static int __init kelboard_init(void)
 
 	mtd = get_mtd_device_nm(flash);
 	if (IS_ERR(mtd)) {
-		pr_err("no MTD device \"%s\" (%ld); load block2mtd first\n",
-		       flash, PTR_ERR(mtd));
+		pr_err("no MTD device \"%s\" (%ld)\n", flash, PTR_ERR(mtd));
 		return PTR_ERR(mtd);
 	}
 	if (!mtd->_write || !(mtd->flags & MTD_WRITEABLE)) {

@@ -13,8 +13,8 @@ sleep 3
 record running "$(norvels)"
 '
 expect_status 0
-expect_console_order '^norvel is reged' 'scenario: hanging norvel' 'sem_hb recv timed out' \
-	'norvel is reboot' '^norvel is reged'
+expect_console_order 'daemon: norvel is reged' 'scenario: hanging norvel' 'sem_hb recv timed out' \
+	'norvel is reboot' 'daemon: norvel is reged'
 expect_console 'sem_hb recv timed out' 1
 [ "$(result running)" = "$(result norvel_new_pid)" ] || fail "the relaunched norvel did not stay up alone"
 # Heartbeats come every 3 s: the window closes 7 to 10 s after the hang.
