@@ -9,8 +9,15 @@ ARM_BUILD  := build-arm
 FUZZ_BUILD := build-fuzz
 FUZZ_SECONDS ?= 180
 CTEST      := ctest --output-on-failure -j$(JOBS)
+# make demo ARCH=arm: the ARM board.
+ARCH       ?= x86-64
+# make board-install: the board's root file system and the application
+# developer's kit.
+DESTDIR    ?= $(ARM_BUILD)/install/rootfs
+SDKDIR     ?= $(ARM_BUILD)/install/sdk
 
-.PHONY: all deps board check check-host check-board check-fuzz check-static check-system demo bench fuzz clean
+.PHONY: all deps board board-install board-tarball check check-host check-board check-fuzz \
+	check-static check-system demo bench fuzz clean
 
 all:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -30,14 +37,28 @@ check-host: deps all $(ASAN_BUILD) $(TSAN_BUILD)
 	cd $(ASAN_BUILD) && $(CTEST)
 	cd $(TSAN_BUILD) && $(CTEST) -L concurrency
 
-# The board's programs and kelubootenv.ko, cross-built for its ARMv5 CPU;
-# stripped copies in $(ARM_BUILD)/stripped.
+# The board's programs (static), the ARM board's kernel and the modules,
+# cross-built for its ARMv5 CPU; stripped copies in $(ARM_BUILD)/stripped.
 board:
 	scripts/install-deps board
 	scripts/build-board $(ARM_BUILD)
 
+# What goes onto the board's root file system, into DESTDIR; headers and
+# static libraries for applications into SDKDIR.
+board-install: board
+	scripts/board-install $(DESTDIR) $(SDKDIR)
+
+# The same as two tarballs in $(ARM_BUILD): unpack the first at the
+# board's root.
+board-tarball:
+	$(MAKE) board-install DESTDIR=$(abspath $(ARM_BUILD))/install/rootfs SDKDIR=$(abspath $(ARM_BUILD))/install/sdk
+	tar -czf $(ARM_BUILD)/kelmora-rootfs.tar.gz --owner=0 --group=0 -C $(ARM_BUILD)/install/rootfs .
+	tar -czf $(ARM_BUILD)/kelmora-sdk.tar.gz --owner=0 --group=0 -C $(ARM_BUILD)/install/sdk .
+	@ls -l $(ARM_BUILD)/kelmora-rootfs.tar.gz $(ARM_BUILD)/kelmora-sdk.tar.gz
+
 # The daemon's integration tests once more, with the board's daemon run
-# under qemu-arm (norvel and the shell stay the PC's).
+# (static) under qemu-arm, with the board kernel's version in uname; norvel
+# and the shell stay the PC's.
 check-board: deps board all
 	cd $(BUILD) && SANDBOX_DAEMON=$(abspath $(ARM_BUILD))/daemon-under-qemu \
 		$(CTEST) -L integration -R '^daemon\.'
@@ -65,16 +86,18 @@ check-static: deps all
 
 check: check-host check-static check-fuzz check-board check-system
 
-# Scenarios on the emulated board (QEMU, the Debian kernel), one boot each.
-check-system: deps
-	scripts/install-deps vm
-	tests/system/run
+# Scenarios on both emulated boards (QEMU), one boot each: the x86-64
+# board (the Debian kernel), then the ARM board (its CPU, kernel and NOR).
+check-system: deps board
+	scripts/install-deps vm vm-arm
+	tests/system/run --arch x86-64
+	tests/system/run --arch arm
 
 # The emulated board: a guided tour, or its shell when run on a terminal.
 # (tests/daemon/sandbox --demo build shows the daemon alone, without QEMU.)
 demo: deps
-	scripts/install-deps vm
-	vm/demo
+	scripts/install-deps vm $(if $(filter arm,$(ARCH)),board vm-arm)
+	vm/demo --arch $(ARCH)
 
 # Prints numbers (size, memory, wake-ups, latency, the board build's
 # stripped sizes); passes or fails nothing.

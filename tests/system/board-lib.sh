@@ -3,6 +3,8 @@
 # $KELBOARD (kelboard's counters), uptime_s and wait_for.
 
 . /etc/board/functions.sh
+# BOARD_ARCH, KELBOARD_FLASH (the MTD name of its flash), HALT.
+. /etc/board/board.conf
 
 # alive PID: PID runs (a zombie that nobody reaped yet does not count).
 alive() {

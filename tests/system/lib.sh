@@ -1,6 +1,6 @@
 # Helpers for the system scenarios (bash). The runner sources this in the
-# scenario's own directory, with SCENARIO, SCENARIO_DIR, REPO and
-# SYSTEM_TESTS set.
+# scenario's own directory, with SCENARIO, SCENARIO_DIR, REPO, SYSTEM_TESTS
+# and BOARD_ARCH (x86-64 or arm) set.
 #
 # The scenario directory is shared with the board at /host: board-lib.sh
 # is there for the board's side, and the board leaves its measurements
@@ -11,10 +11,37 @@
 
 BOOTS=0
 FLASH=$SCENARIO_DIR/flash.img
+# The board's flash: 256 KiB on block2mtd, or the ARM board's 64-MiB NOR.
+FLASH_BYTES=$((256 * 1024))
+[ "$BOARD_ARCH" = x86-64 ] || FLASH_BYTES=$((64 * 1024 * 1024))
 
 fail() {
 	echo "FAIL: $*"
 	exit 1
+}
+
+# erase_board_flash [FILE]: FILE (default $FLASH) as this board's flash
+# comes new: erased, at its size.
+erase_board_flash() {
+	erase_flash "${1:-$FLASH}" "$FLASH_BYTES"
+}
+
+# only_on ARCH REASON: the scenario does not apply to the other board; the
+# runner reports it skipped, with REASON.
+only_on() {
+	[ "$BOARD_ARCH" = "$1" ] && return 0
+	echo "SKIP: $2"
+	exit 77
+}
+
+# board_cc ARGS: a C compiler for programs the board runs (static).
+board_cc() {
+	if [ "$BOARD_ARCH" = x86-64 ]; then
+		gcc -static "$@"
+	else
+		arm-linux-musleabi-gcc -static -march=armv5te -mfloat-abi=soft -marm \
+			-isystem "$REPO/build-arm/arm-musl-kernel-headers" "$@"
+	fi
 }
 
 # env_image FILE STRINGS [FILL]: an erased flash image whose environment
@@ -27,7 +54,7 @@ env_image() {
 	data=$(mktemp)
 	{ printf '%b' "$2"; head -c 4092 /dev/zero | tr '\0' "\\$(printf %03o "0x${3:-00}")"; } |
 		head -c 4092 > "$data"
-	erase_flash "$1"
+	erase_board_flash "$1"
 	{ gzip -c < "$data" | tail -c 8 | head -c 4; cat "$data"; } |
 		dd of="$1" bs=4096 seek=47 conv=notrunc status=none
 	rm -f "$data"
@@ -57,14 +84,15 @@ board() {
 	BOOTS=$((BOOTS + 1))
 	CONSOLE=$SCENARIO_DIR/console-$BOOTS.log
 	cp "$SYSTEM_TESTS/board-lib.sh" "$SCENARIO_DIR/"
-	[ -f "$FLASH" ] || erase_flash "$FLASH"
+	[ -f "$FLASH" ] || erase_board_flash
 	local options=()
 	while [ $# -gt 0 ] && [ "$1" != -- ]; do
 		options+=("$1")
 		shift
 	done
 	echo "boot $BOOTS: vm/run ${options[*]} -- $(grep -m 1 . <<< "${*:2}")"
-	"$REPO/vm/run" --no-build --flash "$FLASH" --share "$SCENARIO_DIR" --log "$CONSOLE" "${options[@]}" "$@" \
+	"$REPO/vm/run" --arch "$BOARD_ARCH" --no-build --flash "$FLASH" --share "$SCENARIO_DIR" \
+		--log "$CONSOLE" "${options[@]}" "$@" \
 		> /dev/null 2> "$SCENARIO_DIR/vm-run-$BOOTS.err"
 	BOARD_STATUS=$?
 	sed 's/^/  /' "$SCENARIO_DIR/vm-run-$BOOTS.err"

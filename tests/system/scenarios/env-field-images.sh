@@ -39,7 +39,7 @@ grep -qx 'update_ip=10.0.0.1' fw-a || fail "A: the set is not in flash"
 # --- A long bootargs with a console to rewrite, from mkenvimage (0xff
 # padding): one write, the end kept whole.
 printf '%s\n' "bootargs=mem=42M console=ttyS1,9600$long_tail" 'bootcmd=bootm' > env-b.txt
-erase_flash "$FLASH"
+erase_board_flash
 mkenvimage -s 0x1000 -o env-b.bin env-b.txt || fail "B: mkenvimage failed"
 dd if=env-b.bin of="$FLASH" bs=4096 seek=47 conv=notrunc status=none
 board --timeout 60 -- "$board_checks"

@@ -1,7 +1,7 @@
 # An erased flash gets the default environment with the board's console in
 # bootargs, written once; Debian's fw_printenv reads the image on the PC; a
 # change persists to the next boot, which has nothing to write itself.
-erase_flash "$FLASH"
+erase_board_flash
 board --timeout 60 -- '
 . /host/board-lib.sh
 record probe_writes "$(cat $KELBOARD/flash_writes) $(cat $KELBOARD/unannounced_writes)"

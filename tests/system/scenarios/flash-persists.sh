@@ -1,7 +1,7 @@
 # What the board writes to its flash lands in the image on the PC and is
 # read back at the next boot. Raw writes to /dev/mtd0 come without notifier
 # event 8, so kelboard counts them as unannounced.
-erase_flash "$FLASH"
+erase_board_flash
 board --timeout 60 -- '
 . /host/board-lib.sh
 record board_type "$(cat $KELBOARD/board_type)"
