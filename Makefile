@@ -100,10 +100,12 @@ demo: deps
 	vm/demo --arch $(ARCH)
 
 # Prints numbers (size, memory, wake-ups, latency, the board build's
-# stripped sizes); passes or fails nothing.
+# stripped sizes, the ARM board's figures); passes or fails nothing.
 bench: deps all board
+	scripts/install-deps vm-arm
 	tests/daemon/sandbox --run $(BUILD) $(BUILD)/bench/daemon_bench
 	bench/ubootenv-callgrind $(BUILD)
+	bench/arm-board
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(ARM_BUILD) $(FUZZ_BUILD)
