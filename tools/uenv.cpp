@@ -17,15 +17,6 @@ template <typename T, std::size_t n> constexpr std::size_t count_of(const T (&)[
 	return n;
 }
 
-bool changeable(const char *key)
-{
-	for (const char *changeable_key : changeable_keys) {
-		if (std::strcmp(key, changeable_key) == 0)
-			return true;
-	}
-	return false;
-}
-
 // The separator before item i of n, as in "a, b and c".
 void print_separator(FILE *out, std::size_t i, std::size_t n, const char *conjunction)
 {
@@ -413,30 +404,24 @@ int parse_command_line(int argc, char *const argv[], command &cmd, FILE *err)
 
 namespace {
 
-void print_text(FILE *out, const char *text, std::size_t field_size)
-{
-	std::fwrite(text, 1, strnlen(text, field_size), out);
-}
-
-// Neither field needs its terminator: a 64-character key and a
-// 256-character value fill theirs.
 void print_entry(FILE *out, const char *key, const char *value, bool value_only)
 {
 	if (!value_only) {
-		print_text(out, key, UENV_KEY_LEN);
+		std::fputs(key, out);
 		std::fputc('=', out);
 	}
-	print_text(out, value, UENV_VALUE_LEN);
+	std::fputs(value, out);
 	std::fputc('\n', out);
 }
 
+// `error` is the library's negative errno value.
 int device_error(FILE *err, const command &cmd, const char *operation,
 		 const char *key, int error)
 {
 	std::fprintf(err, "uenv: %s: %s", cmd.device_path, operation);
 	if (key != nullptr)
-		std::fprintf(err, " %.*s", static_cast<int>(strnlen(key, UENV_KEY_LEN)), key);
-	switch (error) {
+		std::fprintf(err, " %s", key);
+	switch (-error) {
 	case ENODEV:
 		std::fputs(": the device is gone (the driver was unbound from it)\n", err);
 		return exit_device_gone;
@@ -444,61 +429,41 @@ int device_error(FILE *err, const command &cmd, const char *operation,
 		std::fputs(": not an environment device\n", err);
 		return exit_failure;
 	default:
-		std::fprintf(err, ": %s\n", std::strerror(error));
+		std::fprintf(err, ": %s\n", std::strerror(-error));
 		return exit_failure;
 	}
 }
 
-uboot_env_record record_for_key(const char *key)
+// `out` is the walk's context.
+int print_listed_entry(const char *key, const char *value, void *out)
 {
-	uboot_env_record record = {};
-	std::memcpy(record.key, key, strnlen(key, sizeof record.key));
-	return record;
+	print_entry(static_cast<FILE *>(out), key, value, false);
+	return 0;
 }
 
-int run_list(const command &cmd, env_device &device, FILE *out, FILE *err)
+int run_list(const command &cmd, kelenv *env, FILE *out, FILE *err)
 {
-	std::uint32_t entries = 0;
-	int error = device.count(entries);
+	int error = kelenv_foreach(env, print_listed_entry, out);
 	if (error != 0)
-		return device_error(err, cmd, "count", nullptr, error);
-	// Another program may change the environment meanwhile: a list that
-	// shrank ends early, a key deleted between the two calls is skipped.
-	for (std::uint32_t index = 0; index < entries; ++index) {
-		uboot_env_index_record position = {};
-		position.index = index;
-		error = device.key_at(position);
-		if (error == ENOENT)
-			break;
-		if (error != 0)
-			return device_error(err, cmd, "key at", nullptr, error);
-		uboot_env_record record = {};
-		std::memcpy(record.key, position.key, sizeof record.key);
-		error = device.get(record);
-		if (error == ENOENT)
-			continue;
-		if (error != 0)
-			return device_error(err, cmd, "get", record.key, error);
-		print_entry(out, record.key, record.value, false);
-	}
+		return device_error(err, cmd, "list", nullptr, error);
 	return exit_ok;
 }
 
-int run_get(const command &cmd, env_device &device, FILE *out, FILE *err)
+int run_get(const command &cmd, kelenv *env, FILE *out, FILE *err)
 {
 	int status = exit_ok;
 	for (std::size_t k = 0; k < cmd.key_count; ++k) {
 		const char *key = cmd.keys[k];
-		uboot_env_record record = record_for_key(key);
-		int error = device.get(record);
-		if (error == ENOENT) {
+		char value[KELENV_VALUE_SIZE];
+		int length = kelenv_get(env, key, value, sizeof value);
+		if (length == -ENOENT) {
 			std::fprintf(err, "uenv: %s: not in the environment\n", key);
 			status = exit_key_absent;
 			continue;
 		}
-		if (error != 0)
-			return device_error(err, cmd, "get", key, error);
-		print_entry(out, record.key, record.value, cmd.value_only);
+		if (length < 0)
+			return device_error(err, cmd, "get", key, length);
+		print_entry(out, key, value, cmd.value_only);
 	}
 	return status;
 }
@@ -510,30 +475,21 @@ int report_full(FILE *err)
 	return exit_env_full;
 }
 
-int run_set(const command &cmd, env_device &device, FILE *err)
+int run_set(const command &cmd, kelenv *env, FILE *err)
 {
 	if (cmd.key_count != 1)
 		return exit_usage;
 	const char *key = cmd.keys[0];
-	uboot_env_record record = record_for_key(key);
-	if (cmd.value_length == 0) {
-		// The driver stores an empty value for an absent key instead of
-		// deleting nothing, so only delete what is there.
-		int error = device.get(record);
-		// Absent: nothing to delete, unless the key could not be
-		// deleted anyway, which the driver would say for a present one.
-		if (error == ENOENT)
-			return changeable(key) ? exit_ok : report_read_only(err, key);
-		if (error != 0)
-			return device_error(err, cmd, "get", key, error);
-		std::memset(record.value, 0, sizeof record.value);
-	} else {
-		std::memcpy(record.value, cmd.value, cmd.value_length);
-	}
-	int error = device.set(record);
-	switch (error) {
+	// No value: delete, and nothing to do if absent (the library refuses a
+	// read-only key whether it is there or not).
+	int error = cmd.value_length == 0 ? kelenv_delete(env, key)
+					  : kelenv_set(env, key, cmd.value);
+	switch (-error) {
 	case 0:
 		return exit_ok;
+	case ENOENT:
+		return cmd.value_length == 0 ? exit_ok
+					     : device_error(err, cmd, "set", key, error);
 	case EPERM:
 		return report_read_only(err, key);
 	case ENOSPC:
@@ -543,13 +499,13 @@ int run_set(const command &cmd, env_device &device, FILE *err)
 	}
 }
 
-int run_serial(const command &cmd, env_device &device, FILE *err)
+int run_serial(const command &cmd, kelenv *env, FILE *err)
 {
 	int status = report_broken_serial_rule(cmd.serial, err);
 	if (status != exit_ok)
 		return status;
-	int error = device.serial(cmd.serial);
-	switch (error) {
+	int error = kelenv_serial(env, &cmd.serial);
+	switch (-error) {
 	case 0:
 		return exit_ok;
 	case EINVAL:
@@ -636,17 +592,17 @@ void print_serial_rule(FILE *out, serial_rule rule)
 	}
 }
 
-int run_command(const command &cmd, env_device &device, FILE *out, FILE *err)
+int run_command(const command &cmd, kelenv *env, FILE *out, FILE *err)
 {
 	switch (cmd.what) {
 	case action::list:
-		return run_list(cmd, device, out, err);
+		return run_list(cmd, env, out, err);
 	case action::get:
-		return run_get(cmd, device, out, err);
+		return run_get(cmd, env, out, err);
 	case action::set:
-		return run_set(cmd, device, err);
+		return run_set(cmd, env, err);
 	case action::serial:
-		return run_serial(cmd, device, err);
+		return run_serial(cmd, env, err);
 	case action::help:
 		break;
 	}

@@ -1,8 +1,8 @@
 // uenv: read and change the boot loader's environment through /dev/env.
 //
-// The command line is parsed into a `command`, which runs against an
-// `env_device`. The real device issues ioctls on /dev/env; the host tests
-// use one in memory.
+// The command line is parsed into a `command`, which runs against a kelenv
+// handle: the device itself, or in the host tests one in memory
+// (kelenv_open_ops).
 #ifndef UENV_H
 #define UENV_H
 
@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "kel_ubootenv.h"
+#include "kelenv.h"
 
 namespace uenv {
 
@@ -80,22 +80,10 @@ enum class serial_rule { valid, mode, data_bits, parity, flow, port, baud };
 serial_rule check_serial_config(const uboot_serial_config &config);
 void print_serial_rule(FILE *out, serial_rule rule);
 
-// The ioctls of /dev/env. Each returns 0 or the errno value of the failure.
-class env_device {
-public:
-	virtual int count(std::uint32_t &entries) = 0;
-	virtual int key_at(uboot_env_index_record &record) = 0;
-	virtual int get(uboot_env_record &record) = 0;
-	virtual int set(const uboot_env_record &record) = 0;
-	virtual int serial(const uboot_serial_config &config) = 0;
-
-protected:
-	~env_device() = default;
-};
-
-// Runs a parsed command (other than help). Results go to `out`, messages
-// to `err`; returns the exit status.
-int run_command(const command &cmd, env_device &device, FILE *out, FILE *err);
+// Runs a parsed command (other than help) on `env`, opened read-write for
+// set and serial. Results go to `out`, messages to `err`; returns the exit
+// status.
+int run_command(const command &cmd, kelenv *env, FILE *out, FILE *err);
 
 void print_help(FILE *out);
 

@@ -1,4 +1,5 @@
-// A /dev/env in memory that answers as the driver does, and captured output.
+// A /dev/env in memory that answers the driver's ioctls as the driver does,
+// behind a kelenv handle, and captured output.
 #ifndef UENV_TEST_SUPPORT_H
 #define UENV_TEST_SUPPORT_H
 
@@ -19,21 +20,51 @@ inline std::string field(const char *text, std::size_t size)
 	return std::string(text, strnlen(text, size));
 }
 
-class fake_env_device final : public uenv::env_device {
+class fake_env_device {
 public:
 	std::vector<std::pair<std::string, std::string>> entries;
 	int failure = 0;			// errno of every call when set
+	bool writable = true;			// else set and serial fail with EBADF
 	std::function<void()> before_get;	// races a change against a list
 	std::vector<uboot_env_record> sets;
 	std::vector<uboot_serial_config> serials;
+	std::vector<unsigned long> requests;	// every ioctl, in order
 
-	int count(std::uint32_t &n) override
+	fake_env_device() { kelenv_open_ops(&env_, &ops_, this); }
+	~fake_env_device() { kelenv_close(env_); }
+	fake_env_device(const fake_env_device &) = delete;
+	fake_env_device &operator=(const fake_env_device &) = delete;
+
+	kelenv *env() { return env_; }
+
+	// What the driver answers: 0 or a negative errno value.
+	int ioctl(unsigned long request, void *record)
+	{
+		requests.push_back(request);
+		switch (request) {
+		case UENV_IOC_COUNT:
+			return -count(*static_cast<std::uint32_t *>(record));
+		case UENV_IOC_KEY_AT:
+			return -key_at(*static_cast<uboot_env_index_record *>(record));
+		case UENV_IOC_GET:
+			return -get(*static_cast<uboot_env_record *>(record));
+		case UENV_IOC_SET:
+			return writable ? -set(*static_cast<const uboot_env_record *>(record)) : -EBADF;
+		case UENV_IOC_SERIAL:
+			return writable ? -serial(*static_cast<const uboot_serial_config *>(record))
+					: -EBADF;
+		default:
+			return -ENOTTY;
+		}
+	}
+
+	int count(std::uint32_t &n)
 	{
 		n = static_cast<std::uint32_t>(entries.size());
 		return failure;
 	}
 
-	int key_at(uboot_env_index_record &record) override
+	int key_at(uboot_env_index_record &record)
 	{
 		if (failure || record.index >= entries.size())
 			return failure ? failure : ENOENT;
@@ -43,7 +74,7 @@ public:
 	}
 
 	// The bytes after the copied ones stay as the caller sent them.
-	int get(uboot_env_record &record) override
+	int get(uboot_env_record &record)
 	{
 		if (before_get)
 			before_get();
@@ -56,7 +87,7 @@ public:
 		return 0;
 	}
 
-	int set(const uboot_env_record &record) override
+	int set(const uboot_env_record &record)
 	{
 		sets.push_back(record);
 		std::string key = field(record.key, UENV_KEY_LEN);
@@ -73,13 +104,20 @@ public:
 		return 0;
 	}
 
-	int serial(const uboot_serial_config &config) override
+	int serial(const uboot_serial_config &config)
 	{
 		serials.push_back(config);
 		return failure;
 	}
 
 private:
+	kelenv *env_ = nullptr;
+	static int call_ioctl(void *self, unsigned long request, void *record)
+	{
+		return static_cast<fake_env_device *>(self)->ioctl(request, record);
+	}
+	static constexpr kelenv_ops ops_ = {call_ioctl, nullptr};
+
 	// Keys compare over at most their 64-byte field, as in the driver.
 	std::vector<std::pair<std::string, std::string>>::iterator find(const char *key)
 	{
@@ -110,9 +148,10 @@ struct captured {
 // argv for the program, alive as long as the command that points into it.
 class arguments {
 public:
-	explicit arguments(std::vector<std::string> words) : words_(std::move(words))
+	explicit arguments(std::vector<std::string> words, const char *program = "uenv")
+		: words_(std::move(words))
 	{
-		words_.insert(words_.begin(), "uenv");
+		words_.insert(words_.begin(), program);
 		for (std::string &word : words_)
 			argv_.push_back(word.data());
 		argv_.push_back(nullptr);

@@ -22,7 +22,7 @@ protected:
 		int status = uenv::parse_command_line(args.argc(), args.argv(), cmd, err.file);
 		if (status != uenv::exit_ok)
 			return status;
-		return uenv::run_command(cmd, device, out.file, err.file);
+		return uenv::run_command(cmd, device.env(), out.file, err.file);
 	}
 };
 

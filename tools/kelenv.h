@@ -1,0 +1,123 @@
+/*
+ * kelenv: the boot loader's (U-Boot's) environment through /dev/env, for
+ * applications in C and C++. Link the static library `kelenv`.
+ *
+ * Every function returns 0 (or a length or count) on success and a negative
+ * errno value on failure; kelenv_strerror() names it in the driver's terms.
+ * A handle is one open file on the device and serves one thread at a time.
+ *
+ *	kelenv *env;
+ *	char ip[KELENV_VALUE_SIZE];
+ *	int n = kelenv_open(&env, NULL, O_RDONLY);
+ *	if (n == 0) {
+ *		n = kelenv_get(env, "serverip", ip, sizeof ip);
+ *		kelenv_close(env);
+ *	}
+ *	if (n < 0)
+ *		fprintf(stderr, "serverip: %s\n", kelenv_strerror(n));
+ */
+#ifndef KELENV_H
+#define KELENV_H
+
+#include <fcntl.h>	/* O_RDONLY, O_RDWR */
+#include <stddef.h>
+
+#include "kel_ubootenv.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Buffers that always hold a key or a value and its terminating NUL. */
+#define KELENV_KEY_SIZE		(UENV_KEY_LEN + 1)
+#define KELENV_VALUE_SIZE	(UENV_VALUE_LEN + 1)
+/* What a change may carry: keys of 1 to 63 characters, values up to 256. */
+#define KELENV_KEY_MAX		(UENV_KEY_LEN - 1)
+#define KELENV_VALUE_MAX	UENV_VALUE_LEN
+
+typedef struct kelenv kelenv;
+
+/*
+ * Opens the device at `path` (NULL: UENV_DEVICE_PATH) with `flags` O_RDONLY,
+ * enough for reading, or O_RDWR, which changes need (the driver refuses
+ * them on a read-only file with -EBADF). On success *env is the handle.
+ */
+int kelenv_open(kelenv **env, const char *path, int flags);
+
+/*
+ * Another device than a file, for tests: each operation calls `ioctl` with
+ * the driver's request and record, and it returns 0 or a negative errno
+ * value, as the driver would. kelenv_close() calls `close` (if not NULL).
+ */
+struct kelenv_ops {
+	int (*ioctl)(void *context, unsigned long request, void *record);
+	void (*close)(void *context);
+};
+int kelenv_open_ops(kelenv **env, const struct kelenv_ops *ops, void *context);
+
+/* Closes the file and frees the handle; NULL is allowed. */
+void kelenv_close(kelenv *env);
+
+/*
+ * The value of `key`, as snprintf() fills a buffer: at most size - 1
+ * characters and a NUL (nothing when size is 0). Returns the value's full
+ * length, 0 to 256: a result >= size means the value was cut, and a buffer
+ * of KELENV_VALUE_SIZE never cuts. -ENOENT: the key is not there.
+ */
+int kelenv_get(kelenv *env, const char *key, char *value, size_t size);
+
+/*
+ * Changes or adds `key`; the change is in flash when the call returns.
+ * A NULL or empty value deletes the key (kelenv_delete). Refused before the
+ * device is asked: -EINVAL for an empty key or one holding '=',
+ * -ENAMETOOLONG for a key of more than 63 characters, -E2BIG for a value
+ * of more than 256. The driver answers -EPERM for a read-only key, -ENOSPC
+ * when the environment is full.
+ */
+int kelenv_set(kelenv *env, const char *key, const char *value);
+
+/*
+ * Deletes `key`. The driver would store "KEY=" for an absent key, so the
+ * key is looked up first and an absent one is left alone: -ENOENT, or
+ * -EPERM if the driver would refuse to delete it anyway. (Another program
+ * deleting the key between the two calls leaves "KEY=".)
+ */
+int kelenv_delete(kelenv *env, const char *key);
+
+/* 1 for the keys the driver lets change (UENV_PERMITTED_KEYS), else 0. */
+int kelenv_changeable(const char *key);
+
+/* The number of keys. */
+int kelenv_count(kelenv *env);
+
+/*
+ * The key at `index` (from 0, in the environment's order) into `key` as
+ * kelenv_get() fills a value; returns its length. -ENOENT past the end.
+ */
+int kelenv_key_at(kelenv *env, unsigned int index, char *key, size_t size);
+
+/*
+ * Calls `visit` for each key and its value (NUL-terminated), in the
+ * environment's order. A change by another program meanwhile is no error:
+ * a key deleted during the walk is skipped. Returns 0 at the end, the
+ * first non-zero result of `visit` (the walk stops there), or an error.
+ */
+typedef int (*kelenv_visitor)(const char *key, const char *value, void *context);
+int kelenv_foreach(kelenv *env, kelenv_visitor visit, void *context);
+
+/*
+ * Writes the serial console `config` into "bootargs" (UENV_IOC_SERIAL).
+ * -EINVAL: a setting the driver refuses, or a bootargs holding no console
+ * it can rewrite; -ENOENT: no bootargs.
+ */
+int kelenv_serial(kelenv *env, const struct uboot_serial_config *config);
+
+/* What a negative errno value of these functions means, e.g. -EPERM
+ * "read-only key". Never NULL. */
+const char *kelenv_strerror(int error);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KELENV_H */
