@@ -24,6 +24,8 @@ void print_separator(FILE *out, std::size_t i, std::size_t n, const char *conjun
 		std::fprintf(out, i + 1 == n ? " %s " : ", ", conjunction);
 }
 
+} // namespace
+
 void print_changeable_keys(FILE *out)
 {
 	for (std::size_t i = 0; i < count_of(changeable_keys); ++i) {
@@ -31,6 +33,8 @@ void print_changeable_keys(FILE *out)
 		std::fputs(changeable_keys[i], out);
 	}
 }
+
+namespace {
 
 // "first, first + 1, ... or last"
 void print_choices(FILE *out, unsigned first, unsigned last)

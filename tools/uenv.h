@@ -87,8 +87,83 @@ int run_command(const command &cmd, kelenv *env, FILE *out, FILE *err);
 
 void print_help(FILE *out);
 
+// "serverip, bootargs, ... and update_ip": the keys the driver lets change.
+void print_changeable_keys(FILE *out);
+
 // The whole program: parse, open the device, run, flush `out`.
 int uenv_main(int argc, char *const argv[], FILE *out, FILE *err);
+
+// ---- fw_printenv and fw_setenv ------------------------------------------
+// U-Boot's tool names for the same program (links to uenv): the forms that
+// board scripts use, each change made by the driver. Exit statuses are
+// uenv's.
+
+enum class fw_tool { printenv, setenv };
+
+struct fw_command {
+	fw_tool tool = fw_tool::printenv;
+	bool help = false;		// -h: nothing else is done
+	bool version = false;		// -V: nothing else is done
+	bool value_only = false;	// fw_printenv -n
+	const char *script = nullptr;	// fw_setenv -s FILE ("-": standard input)
+	// The words that are no options, in their order (options may stand
+	// between them, as with getopt); null when there are none.
+	const char **names = nullptr;
+	std::size_t name_count = 0;
+	// fw_setenv NAME VALUE...: the words after NAME joined by blanks.
+	char value[max_value_length + 1] = {};
+	std::size_t value_length = 0;	// 0: delete NAME
+
+	fw_command() = default;
+	fw_command(const fw_command &) = delete;
+	fw_command &operator=(const fw_command &) = delete;
+	~fw_command();
+};
+
+const char *fw_tool_name(fw_tool tool);
+
+// Fills `cmd` from argv as U-Boot's tools read their command line: -c, -f
+// and -l (flash layout, lock file) are accepted with a note on `err`, an
+// unknown option is reported and skipped. Returns exit_ok, or the status
+// of the first problem after describing it on `err`.
+int parse_fw_command_line(fw_tool tool, int argc, char *const argv[], fw_command &cmd,
+			  FILE *err);
+
+// One line of an fw_setenv script: "NAME VALUE" (the first run of blanks
+// or tabs separates them) or "NAME=VALUE"; a NAME alone deletes. Leading
+// blanks are skipped; a '#' first, or nothing, makes it no change.
+struct script_line {
+	enum kind { nothing, change, empty_name, name_too_long, value_too_long };
+	kind what = nothing;
+	const char *name = nullptr;	// in the line, not terminated
+	std::size_t name_length = 0;
+	const char *value = nullptr;
+	std::size_t value_length = 0;	// 0: delete NAME
+};
+
+// `line` holds `length` characters without its newline (a '\r' before it
+// is dropped here).
+script_line parse_script_line(const char *line, std::size_t length);
+
+// Checks every line of a script, so that a bad line changes nothing;
+// returns exit_ok or the status of the first bad line after describing it.
+int check_fw_script(const char *script, std::size_t length, FILE *err);
+
+// Runs a parsed command (neither help nor version) on `env`, opened
+// read-write for fw_setenv, with the checked text of its script if it has
+// one. Changes are made one by one, in their order; the first refused one
+// ends the run.
+int run_fw_command(const fw_command &cmd, const char *script, std::size_t script_length,
+		   kelenv *env, FILE *out, FILE *err);
+
+void print_fw_help(fw_tool tool, FILE *out);
+
+// The whole fw_printenv or fw_setenv.
+int fw_main(fw_tool tool, int argc, char *const argv[], FILE *in, FILE *out, FILE *err);
+
+// The program under any of its names: uenv, or by the last part of argv[0],
+// fw_printenv or fw_setenv, as busybox does.
+int program_main(int argc, char *const argv[], FILE *in, FILE *out, FILE *err);
 
 } // namespace uenv
 

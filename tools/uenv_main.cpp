@@ -2,7 +2,8 @@
 
 #include "uenv.h"
 
+// uenv, or fw_printenv and fw_setenv when called by those names.
 int main(int argc, char *argv[])
 {
-	return uenv::uenv_main(argc, argv, stdout, stderr);
+	return uenv::program_main(argc, argv, stdin, stdout, stderr);
 }

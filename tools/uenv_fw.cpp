@@ -1,0 +1,501 @@
+// fw_printenv and fw_setenv through the driver: U-Boot's command lines,
+// kelenv's calls.
+#include "uenv.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace uenv {
+
+fw_command::~fw_command()
+{
+	std::free(names);
+}
+
+const char *fw_tool_name(fw_tool tool)
+{
+	return tool == fw_tool::setenv ? "fw_setenv" : "fw_printenv";
+}
+
+namespace {
+
+struct fw_option {
+	const char *long_name;
+	char letter;
+	bool takes_value;
+};
+
+// Those of U-Boot's tools (-l is the lock file of its older ones). The
+// first letters differ, so any prefix of a long name is unambiguous.
+constexpr fw_option fw_options[] = {
+	{"config", 'c', true}, {"defenv", 'f', true}, {"lock", 'l', true},
+	{"script", 's', true}, {"no-header", 'n', false}, {"help", 'h', false},
+	{"version", 'V', false},
+};
+
+const fw_option *find_short_option(char letter)
+{
+	for (const fw_option &option : fw_options) {
+		if (option.letter == letter)
+			return &option;
+	}
+	return nullptr;
+}
+
+const fw_option *find_long_option(const char *name, std::size_t length)
+{
+	if (length == 0)
+		return nullptr;
+	for (const fw_option &option : fw_options) {
+		if (length <= std::strlen(option.long_name) &&
+		    std::strncmp(option.long_name, name, length) == 0)
+			return &option;
+	}
+	return nullptr;
+}
+
+int fw_usage_error(fw_tool tool, FILE *err)
+{
+	std::fprintf(err, "Try '%s -h'.\n", fw_tool_name(tool));
+	return exit_usage;
+}
+
+// What an option does to the command; those that describe the flash get
+// a note, so that a script learns they are not used.
+void take_fw_option(fw_tool tool, const fw_option &option, const char *value, fw_command &cmd,
+		    FILE *err)
+{
+	const char *name = fw_tool_name(tool);
+	switch (option.letter) {
+	case 'c':
+		std::fprintf(err, "%s: -c %s ignored: through " UENV_DEVICE_PATH ", the driver knows "
+			     "where the environment lies in flash\n", name, value);
+		return;
+	case 'f':
+		std::fprintf(err, "%s: -f %s ignored: through " UENV_DEVICE_PATH ", the driver has "
+			     "its own default environment\n", name, value);
+		return;
+	case 'l':
+		std::fprintf(err, "%s: -l %s ignored: through " UENV_DEVICE_PATH ", the driver "
+			     "serialises changes without a lock file\n", name, value);
+		return;
+	case 's':
+		if (tool == fw_tool::setenv)
+			cmd.script = value;
+		else
+			std::fprintf(err, "%s: -s %s ignored: scripts are for fw_setenv\n", name,
+				     value);
+		return;
+	case 'n':
+		if (tool == fw_tool::printenv)
+			cmd.value_only = true;
+		else
+			std::fprintf(err, "%s: -n ignored: it is for fw_printenv\n", name);
+		return;
+	case 'h':
+		cmd.help = true;
+		return;
+	case 'V':
+		cmd.version = true;
+		return;
+	default:
+		return;
+	}
+}
+
+int check_name(const char *name, FILE *err)
+{
+	std::size_t length = std::strlen(name);
+	if (length == 0) {
+		std::fputs("fw_setenv: the name is empty\n", err);
+		return exit_usage;
+	}
+	if (std::strchr(name, '=') != nullptr) {
+		std::fprintf(err, "fw_setenv: illegal character '=' in variable name \"%s\"\n", name);
+		return exit_usage;
+	}
+	if (length > max_key_length) {
+		std::fprintf(err, "fw_setenv: name '%s' is %zu characters long; names hold at most "
+			     "%zu\n", name, length, max_key_length);
+		return exit_too_long;
+	}
+	return exit_ok;
+}
+
+// fw_setenv NAME VALUE...: the words joined by single blanks, as U-Boot's
+// fw_setenv does.
+int take_setenv_words(fw_command &cmd, FILE *err)
+{
+	if (cmd.name_count == 0)
+		return exit_ok;
+	int status = check_name(cmd.names[0], err);
+	if (status != exit_ok)
+		return status;
+	std::size_t joined_length = 0;
+	for (std::size_t word = 1; word < cmd.name_count; ++word)
+		joined_length += std::strlen(cmd.names[word]) + (word > 1 ? 1 : 0);
+	if (joined_length > max_value_length) {
+		std::fprintf(err, "fw_setenv: the value is %zu characters long; values hold at most "
+			     "%zu\n", joined_length, max_value_length);
+		return exit_too_long;
+	}
+	cmd.value_length = 0;
+	for (std::size_t word = 1; word < cmd.name_count; ++word) {
+		if (word > 1)
+			cmd.value[cmd.value_length++] = ' ';
+		std::size_t length = std::strlen(cmd.names[word]);
+		std::memcpy(cmd.value + cmd.value_length, cmd.names[word], length);
+		cmd.value_length += length;
+	}
+	cmd.value[cmd.value_length] = '\0';
+	return exit_ok;
+}
+
+} // namespace
+
+// As getopt_long: options anywhere before "--", grouped short ones ("-nc
+// FILE"), values attached or in the next word, long names shortened. An
+// unknown option is reported and skipped, as U-Boot's tools do.
+int parse_fw_command_line(fw_tool tool, int argc, char *const argv[], fw_command &cmd,
+			  FILE *err)
+{
+	const char *name = fw_tool_name(tool);
+	cmd.tool = tool;
+	std::free(cmd.names);
+	cmd.name_count = 0;
+	cmd.names = static_cast<const char **>(
+		std::calloc(argc > 0 ? static_cast<std::size_t>(argc) : 1, sizeof *cmd.names));
+	if (cmd.names == nullptr) {
+		std::fprintf(err, "%s: out of memory\n", name);
+		return exit_failure;
+	}
+	bool options_ended = false;
+	for (int i = 1; i < argc; ++i) {
+		const char *arg = argv[i];
+		if (options_ended || arg[0] != '-' || arg[1] == '\0') {
+			cmd.names[cmd.name_count++] = arg;
+			continue;
+		}
+		if (std::strcmp(arg, "--") == 0) {
+			options_ended = true;
+			continue;
+		}
+		if (arg[1] == '-') {
+			const char *long_name = arg + 2;
+			const char *equals = std::strchr(long_name, '=');
+			std::size_t length = equals != nullptr
+				? static_cast<std::size_t>(equals - long_name) : std::strlen(long_name);
+			const fw_option *option = find_long_option(long_name, length);
+			if (option == nullptr) {
+				std::fprintf(err, "%s: unrecognized option '%s'\n", name, arg);
+				continue;
+			}
+			const char *value = nullptr;
+			if (option->takes_value) {
+				if (equals != nullptr) {
+					value = equals + 1;
+				} else if (i + 1 < argc) {
+					value = argv[++i];
+				} else {
+					std::fprintf(err, "%s: option '--%s' requires an argument\n",
+						     name, option->long_name);
+					return fw_usage_error(tool, err);
+				}
+			} else if (equals != nullptr) {
+				std::fprintf(err, "%s: option '--%s' doesn't allow an argument\n", name,
+					     option->long_name);
+				continue;
+			}
+			take_fw_option(tool, *option, value, cmd, err);
+			if (cmd.help || cmd.version)
+				return exit_ok;
+			continue;
+		}
+		for (const char *letter = arg + 1; *letter != '\0'; ++letter) {
+			const fw_option *option = find_short_option(*letter);
+			if (option == nullptr) {
+				std::fprintf(err, "%s: invalid option -- '%c'\n", name, *letter);
+				continue;
+			}
+			if (!option->takes_value) {
+				take_fw_option(tool, *option, nullptr, cmd, err);
+				if (cmd.help || cmd.version)
+					return exit_ok;
+				continue;
+			}
+			const char *value = letter[1] != '\0' ? letter + 1
+							      : i + 1 < argc ? argv[++i] : nullptr;
+			if (value == nullptr) {
+				std::fprintf(err, "%s: option requires an argument -- '%c'\n", name,
+					     *letter);
+				return fw_usage_error(tool, err);
+			}
+			take_fw_option(tool, *option, value, cmd, err);
+			break;
+		}
+	}
+	if (tool != fw_tool::setenv)
+		return exit_ok;
+	if (cmd.script != nullptr) {
+		if (cmd.name_count > 0)
+			std::fprintf(err, "%s: with -s, the words '%s'... are ignored\n", name,
+				     cmd.names[0]);
+		return exit_ok;
+	}
+	return take_setenv_words(cmd, err);
+}
+
+script_line parse_script_line(const char *line, std::size_t length)
+{
+	if (length > 0 && line[length - 1] == '\r')
+		--length;
+	const char *end = line + length;
+	const char *p = line;
+	while (p < end && (*p == ' ' || *p == '\t'))
+		++p;
+	script_line parsed;
+	if (p == end || *p == '#')
+		return parsed;
+	parsed.name = p;
+	while (p < end && *p != '=' && *p != ' ' && *p != '\t')
+		++p;
+	parsed.name_length = static_cast<std::size_t>(p - parsed.name);
+	if (p < end && *p == '=') {
+		++p;
+	} else {
+		while (p < end && (*p == ' ' || *p == '\t'))
+			++p;
+	}
+	parsed.value = p;
+	parsed.value_length = static_cast<std::size_t>(end - p);
+	if (parsed.name_length == 0)
+		parsed.what = script_line::empty_name;
+	else if (parsed.name_length > max_key_length)
+		parsed.what = script_line::name_too_long;
+	// cppcheck-suppress knownConditionTrueFalse ; it misreads the loops above
+	else if (parsed.value_length > max_value_length)
+		parsed.what = script_line::value_too_long;
+	else
+		parsed.what = script_line::change;
+	return parsed;
+}
+
+namespace {
+
+// Calls `take(number, line, length)` for each line of a script, the last
+// one with or without its newline, until it returns non-zero.
+template <typename Take>
+int for_each_line(const char *script, std::size_t length, Take take)
+{
+	std::size_t number = 0;
+	for (const char *line = script, *end = script + length; line < end;) {
+		const char *newline = static_cast<const char *>(
+			std::memchr(line, '\n', static_cast<std::size_t>(end - line)));
+		const char *line_end = newline != nullptr ? newline : end;
+		int status = take(++number, line, static_cast<std::size_t>(line_end - line));
+		if (status != exit_ok)
+			return status;
+		line = line_end + 1;
+	}
+	return exit_ok;
+}
+
+int device_error(FILE *err, const char *name, const char *operation, const char *key,
+		 int error)
+{
+	std::fprintf(err, "%s: " UENV_DEVICE_PATH ": %s%s%s: %s\n", name, operation,
+		     key != nullptr ? " " : "", key != nullptr ? key : "", kelenv_strerror(error));
+	switch (-error) {
+	case ENODEV:
+		return exit_device_gone;
+	default:
+		return exit_failure;
+	}
+}
+
+// `out` is the walk's context.
+int print_listed(const char *key, const char *value, void *out)
+{
+	std::fprintf(static_cast<FILE *>(out), "%s=%s\n", key, value);
+	return 0;
+}
+
+// A NAME that is not there prints "NAME=" (with -n an empty line) and is
+// no failure: what U-Boot's fw_printenv does today, and what scripts test.
+int run_printenv(const fw_command &cmd, kelenv *env, FILE *out, FILE *err)
+{
+	if (cmd.name_count == 0) {
+		int error = kelenv_foreach(env, print_listed, out);
+		return error == 0 ? exit_ok : device_error(err, "fw_printenv", "list", nullptr, error);
+	}
+	for (std::size_t i = 0; i < cmd.name_count; ++i) {
+		const char *name = cmd.names[i];
+		char value[KELENV_VALUE_SIZE];
+		int length = kelenv_get(env, name, value, sizeof value);
+		// An empty name, a name with '=' or too long for a key is in no
+		// environment either.
+		if (length == -ENOENT || length == -EINVAL || length == -ENAMETOOLONG)
+			value[0] = '\0';
+		else if (length < 0)
+			return device_error(err, "fw_printenv", "get", name, length);
+		if (!cmd.value_only)
+			std::fprintf(out, "%s=", name);
+		std::fprintf(out, "%s\n", value);
+	}
+	return exit_ok;
+}
+
+// One change: an empty value deletes, and an absent key is nothing to
+// delete. Returns 0 or the negative errno value.
+int make_change(kelenv *env, const char *key, const char *value)
+{
+	if (value[0] != '\0')
+		return kelenv_set(env, key, value);
+	int error = kelenv_delete(env, key);
+	return error == -ENOENT ? 0 : error;
+}
+
+// `where` is "" or "line N: ".
+int report_refused_change(FILE *err, const char *where, const char *key, int error)
+{
+	std::fprintf(err, "fw_setenv: %s%s: ", where, key);
+	switch (-error) {
+	case EPERM:
+		std::fputs("read-only key; only ", err);
+		print_changeable_keys(err);
+		std::fputs(" can be changed\n", err);
+		return exit_read_only;
+	case ENOSPC:
+		std::fprintf(err, "%s\n", kelenv_strerror(error));
+		return exit_env_full;
+	case ENODEV:
+		std::fprintf(err, "%s\n", kelenv_strerror(error));
+		return exit_device_gone;
+	default:
+		std::fprintf(err, "%s\n", kelenv_strerror(error));
+		return exit_failure;
+	}
+}
+
+int run_script(const char *script, std::size_t length, kelenv *env, FILE *err)
+{
+	std::size_t made = 0;
+	return for_each_line(script, length, [&](std::size_t number, const char *text,
+						 std::size_t text_length) {
+		script_line line = parse_script_line(text, text_length);
+		if (line.what == script_line::nothing)
+			return static_cast<int>(exit_ok);
+		char key[UENV_KEY_LEN] = {};
+		char value[max_value_length + 1] = {};
+		std::memcpy(key, line.name, line.name_length);
+		std::memcpy(value, line.value, line.value_length);
+		int error = make_change(env, key, value);
+		if (error == 0) {
+			++made;
+			return static_cast<int>(exit_ok);
+		}
+		char where[32];
+		std::snprintf(where, sizeof where, "line %zu: ", number);
+		int status = report_refused_change(err, where, key, error);
+		if (made == 0)
+			std::fprintf(err, "fw_setenv: nothing was changed: line %zu was the script's "
+				     "first change\n", number);
+		else
+			std::fprintf(err, "fw_setenv: the %zu change%s before line %zu stay%s made; "
+				     "line %zu and the rest of the script were not applied\n", made,
+				     made == 1 ? "" : "s", number, made == 1 ? "s" : "", number);
+		return status;
+	});
+}
+
+} // namespace
+
+int check_fw_script(const char *script, std::size_t length, FILE *err)
+{
+	return for_each_line(script, length, [err](std::size_t number, const char *text,
+						   std::size_t text_length) {
+		if (std::memchr(text, '\0', text_length) != nullptr) {
+			std::fprintf(err, "fw_setenv: script line %zu holds a NUL byte\n", number);
+			return static_cast<int>(exit_usage);
+		}
+		script_line line = parse_script_line(text, text_length);
+		switch (line.what) {
+		case script_line::nothing:
+		case script_line::change:
+			return static_cast<int>(exit_ok);
+		case script_line::empty_name:
+			std::fprintf(err, "fw_setenv: script line %zu: the name is empty\n", number);
+			return static_cast<int>(exit_usage);
+		case script_line::name_too_long:
+			std::fprintf(err, "fw_setenv: script line %zu: the name is %zu characters "
+				     "long; names hold at most %zu\n", number, line.name_length,
+				     max_key_length);
+			return static_cast<int>(exit_too_long);
+		case script_line::value_too_long:
+			std::fprintf(err, "fw_setenv: script line %zu: the value is %zu characters "
+				     "long; values hold at most %zu\n", number, line.value_length,
+				     max_value_length);
+			return static_cast<int>(exit_too_long);
+		}
+		return static_cast<int>(exit_usage);
+	});
+}
+
+int run_fw_command(const fw_command &cmd, const char *script, std::size_t script_length,
+		   kelenv *env, FILE *out, FILE *err)
+{
+	if (cmd.tool == fw_tool::printenv)
+		return run_printenv(cmd, env, out, err);
+	if (cmd.script != nullptr)
+		return run_script(script, script_length, env, err);
+	if (cmd.name_count == 0)
+		return exit_ok;
+	int error = make_change(env, cmd.names[0], cmd.value);
+	return error == 0 ? static_cast<int>(exit_ok)
+			  : report_refused_change(err, "", cmd.names[0], error);
+}
+
+void print_fw_help(fw_tool tool, FILE *out)
+{
+	if (tool == fw_tool::printenv) {
+		std::fputs(
+"Usage: fw_printenv [-n] [NAME]...\n"
+"Prints the boot loader's (U-Boot's) environment through " UENV_DEVICE_PATH ", as U-Boot's\n"
+"fw_printenv does: every name=value in the environment's order, or NAME=value\n"
+"for each NAME. A NAME that is not in the environment prints NAME= and is no\n"
+"failure.\n"
+"\n"
+"  -n, --no-header       print the values of the NAMEs alone\n", out);
+	} else {
+		std::fputs(
+"Usage: fw_setenv NAME [VALUE...]\n"
+"       fw_setenv -s FILE\n"
+"Changes the boot loader's (U-Boot's) environment through " UENV_DEVICE_PATH ", one flash\n"
+"write per change, as U-Boot's fw_setenv does:\n"
+"  NAME VALUE...         set NAME to the VALUE words joined by single blanks\n"
+"  NAME                  delete NAME (nothing to do if absent)\n"
+"  -s, --script FILE     one change per line of FILE ('-': standard input):\n"
+"                        \"NAME VALUE\" or \"NAME=VALUE\"; a NAME alone deletes it;\n"
+"                        empty lines and lines starting with '#' are skipped.\n"
+"                        Every line is checked before the first change; the\n"
+"                        first change the driver refuses ends the script, and\n"
+"                        the changes before it stay made.\n", out);
+	}
+	std::fputs(
+"  -c, --config FILE     accepted and ignored: the driver knows where the\n"
+"                        environment lies in flash\n"
+"  -f, --defenv FILE     accepted and ignored: the driver has its own default\n"
+"  -l, --lock DIR        accepted and ignored: the driver serialises changes\n"
+"  -h, --help            show this text\n"
+"  -V, --version         print the version\n"
+"\n", out);
+	std::fputs("Only ", out);
+	print_changeable_keys(out);
+	std::fprintf(out, " can be changed.\nNames hold at most %zu characters, values at most %zu."
+		     "\n\nExit status:\n", max_key_length, max_value_length);
+	for (const exit_status_info &status : exit_statuses)
+		std::fprintf(out, "  %d  %s\n", status.status, status.meaning);
+}
+
+} // namespace uenv
