@@ -35,6 +35,7 @@ double seconds_between(steady::time_point from, steady::time_point to)
 }
 
 daemon_run::daemon_run(bool watchdog, const std::vector<std::string> &environment)
+	: environment_(environment)
 {
 	if (watchdog) {
 		// Non-blocking open: there is no writer yet.
@@ -50,36 +51,56 @@ daemon_run::daemon_run(bool watchdog, const std::vector<std::string> &environmen
 		abort();
 	}
 	char error_path[] = "/tmp/daemon-stderr.XXXXXX";
-	int error_fd = mkstemp(error_path);
-	if (error_fd < 0) {
+	error_fd_ = mkostemp(error_path, O_CLOEXEC);  // the spawns dup it, nothing else inherits it
+	if (error_fd_ < 0) {
 		perror("mkstemp");
 		abort();
 	}
 	error_path_ = error_path;
+	output_fd_ = out[0];
+	output_write_fd_ = out[1];
+	spawn();
+	output_reader_ = std::thread(&daemon_run::read_output, this);
+	if (watchdog)
+		watchdog_reader_ = std::thread(&daemon_run::read_watchdog, this);
+}
+
+void daemon_run::spawn()
+{
 	posix_spawn_file_actions_t actions;
 	posix_spawn_file_actions_init(&actions);
-	posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-	posix_spawn_file_actions_adddup2(&actions, error_fd, STDERR_FILENO);
+	posix_spawn_file_actions_adddup2(&actions, output_write_fd_, STDOUT_FILENO);
+	posix_spawn_file_actions_adddup2(&actions, error_fd_, STDERR_FILENO);
 	std::string daemon = program("DAEMON_BIN");
 	char *argv[] = {const_cast<char *>(daemon.c_str()), nullptr};
 	std::vector<char *> envp;
 	for (char **e = environ; *e != nullptr; ++e)
 		envp.push_back(*e);
-	for (const std::string &e : environment)
+	for (const std::string &e : environment_)
 		envp.push_back(const_cast<char *>(e.c_str()));
 	envp.push_back(nullptr);
 	int rc = posix_spawn(&pid_, daemon.c_str(), &actions, nullptr, argv, envp.data());
 	posix_spawn_file_actions_destroy(&actions);
-	close(error_fd);
 	if (rc != 0) {
 		fprintf(stderr, "cannot start %s: %s\n", daemon.c_str(), strerror(rc));
 		abort();
 	}
-	output_fd_ = out[0];
-	output_write_fd_ = out[1];
-	output_reader_ = std::thread(&daemon_run::read_output, this);
-	if (watchdog)
-		watchdog_reader_ = std::thread(&daemon_run::read_watchdog, this);
+	reaped_ = false;
+}
+
+void daemon_run::crash()
+{
+	if (reaped_)
+		return;
+	kill(pid_, SIGKILL);
+	waitpid(pid_, nullptr, 0);
+	reaped_ = true;
+}
+
+void daemon_run::start_again()
+{
+	crash();
+	spawn();
 }
 
 daemon_run::~daemon_run()
@@ -99,6 +120,7 @@ daemon_run::~daemon_run()
 	if (output_fd_ >= 0)
 		close(output_fd_);
 	close(output_write_fd_);
+	close(error_fd_);
 	if (watchdog_fd_ >= 0)
 		close(watchdog_fd_);
 	unlink(error_path_.c_str());
@@ -125,6 +147,7 @@ void daemon_run::start_norvel()
 	posix_spawn_file_actions_t actions;
 	posix_spawn_file_actions_init(&actions);
 	posix_spawn_file_actions_adddup2(&actions, output_write_fd_, STDOUT_FILENO);
+	posix_spawn_file_actions_adddup2(&actions, output_write_fd_, STDERR_FILENO);
 	char *argv[] = {const_cast<char *>("sh"), const_cast<char *>("-c"),
 			const_cast<char *>("/home/app/norvel &"), nullptr};
 	pid_t shell;
@@ -169,8 +192,12 @@ void daemon_run::read_watchdog()
 		pollfd p = {watchdog_fd_, POLLIN, 0};
 		if (poll(&p, 1, 50) <= 0)
 			continue;
-		if (!(p.revents & POLLIN))
-			break;  // the daemon closed it (it died)
+		if (!(p.revents & POLLIN)) {
+			// No writer (the daemon died): hang-up until a daemon
+			// started again opens the FIFO, whose feeds count too.
+			std::this_thread::sleep_for(milliseconds(50));
+			continue;
+		}
 		ssize_t n = read(watchdog_fd_, buf, sizeof buf);
 		if (n <= 0)
 			continue;

@@ -51,12 +51,21 @@ public:
 
 	pid_t pid() const { return pid_; }
 
+	// Kills the daemon with SIGKILL, as a crash would, and reaps it; its
+	// socket file stays behind, and the norvels run on.
+	void crash();
+	// Starts a new daemon after crash(), as a respawning start-up script
+	// would: same environment, output, error file and watchdog reader.
+	void start_again();
+
 	// Starts /home/app/norvel in the background through the shell, as the
-	// board's start-up script does, its output joined to the daemon's.
+	// board's start-up script does, its output and errors joined to the
+	// daemon's output.
 	void start_norvel();
 
-	// Lines of standard output: the daemon's and those of the norvels it
-	// launched (they inherit it), with the time each was read.
+	// Lines of standard output: the daemon's, those of the norvels it
+	// launched (they inherit it) and of those start_norvel() started, with
+	// the time each was read.
 	std::vector<timed_line> lines() const;
 	// The daemon's own lines: the output without norvel's "norvel[" ones.
 	std::vector<std::string> daemon_lines() const;
@@ -83,14 +92,17 @@ public:
 	std::optional<int> wait_exit(milliseconds timeout);
 
 private:
+	void spawn();
 	void read_output();
 	void read_watchdog();
 
 	pid_t pid_ = -1;
 	bool reaped_ = false;
 	int output_fd_ = -1;
-	int output_write_fd_ = -1;  // for the norvels started by the test
+	int output_write_fd_ = -1;  // for each daemon started and the norvels the test starts
 	int watchdog_fd_ = -1;
+	int error_fd_ = -1;
+	std::vector<std::string> environment_;
 	std::string error_path_;
 	std::atomic<bool> stopping_{false};
 	std::atomic<bool> output_closed_{false};
