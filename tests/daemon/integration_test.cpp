@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <sstream>
 
 #include "control.h"
 #include "sandbox_harness.h"
@@ -98,6 +99,76 @@ std::optional<pid_t> start_registered_norvel(daemon_run &daemon)
 	return norvel;
 }
 
+// The socket file the daemon bound: a new daemon binds a new one.
+struct socket_file {
+	dev_t dev;
+	ino_t ino;
+	timespec ctime;
+	bool operator==(const socket_file &other) const
+	{
+		return dev == other.dev && ino == other.ino && ctime.tv_sec == other.ctime.tv_sec &&
+		       ctime.tv_nsec == other.ctime.tv_nsec;
+	}
+};
+
+std::optional<socket_file> daemon_socket_file()
+{
+	struct stat st;
+	if (stat(DAEMON_SOCKET_PATH, &st) != 0 || !S_ISSOCK(st.st_mode))
+		return std::nullopt;
+	return socket_file{st.st_dev, st.st_ino, st.st_ctim};
+}
+
+// Waits for a socket file other than `old` at /var/daemon.
+bool wait_new_socket(const socket_file &old, milliseconds timeout)
+{
+	auto until = steady::now() + timeout;
+	for (;;) {
+		auto now = daemon_socket_file();
+		if (now && !(*now == old))
+			return true;
+		if (steady::now() > until)
+			return false;
+		std::this_thread::sleep_for(10ms);
+	}
+}
+
+std::vector<feed> feeds_since(const std::vector<feed> &feeds, steady::time_point since)
+{
+	std::vector<feed> later;
+	for (const auto &f : feeds)
+		if (f.at >= since)
+			later.push_back(f);
+	return later;
+}
+
+// The daemon crashes and a new one starts while norvel runs: norvel
+// registers with the new daemon at its next heartbeat, and the new daemon
+// supervises it from then on.  Returns when the new daemon has its
+// register, or with a failure.
+void restart_daemon_under_norvel(daemon_run &daemon, pid_t norvel, milliseconds down,
+				 steady::time_point *restarted)
+{
+	auto old_socket = daemon_socket_file();
+	ASSERT_TRUE(old_socket);
+	daemon.crash();
+	std::this_thread::sleep_for(down);
+	ASSERT_FALSE(process_gone(norvel)) << "norvel did not outlive its daemon";
+	*restarted = steady::now();
+	daemon.start_again();
+	ASSERT_TRUE(wait_new_socket(*old_socket, 3s)) << "the new daemon bound no new socket";
+
+	// Within one heartbeat period: the first heartbeat to the new daemon
+	// goes after a register.
+	std::string again =
+		"norvel[" + std::to_string(norvel) + "]: registered again with a new daemon";
+	auto registered = daemon.wait_line("norvel is reged", 2, 3500ms);
+	ASSERT_TRUE(registered) << "the running norvel did not register with the new daemon";
+	EXPECT_LT(seconds_between(*restarted, *registered), 3.3);
+	EXPECT_TRUE(daemon.wait_line(again, 1, 1s));
+	EXPECT_EQ(pid_t(-1), daemon.wait_norvel(2, 0ms).value_or(-1)) << "a second norvel started";
+}
+
 }  // namespace
 
 // Register, heartbeats through more than one window, a hang, the timeout,
@@ -136,6 +207,95 @@ TEST(Supervision, HungNorvelIsKilledAndRelaunched)
 		  daemon.daemon_lines());
 	// The main thread fed on through the reboot.
 	expect_regular_feeds(daemon.feeds(), 4);
+}
+
+// The daemon crashes; while it is down norvel's heartbeats fail, and it
+// runs on.  A new daemon registers that norvel again and then catches its
+// hang: the timeout, the kill and the relaunch.
+TEST(Supervision, RestartedDaemonTakesOverTheRunningNorvel)
+{
+	daemon_run daemon;
+	auto first = start_registered_norvel(daemon);
+	ASSERT_TRUE(first);
+	ASSERT_FALSE(daemon.feeds().empty());
+
+	steady::time_point restarted;
+	// Down for more than a heartbeat period: one heartbeat meets the dead
+	// daemon's socket file.
+	restart_daemon_under_norvel(daemon, *first, 4s, &restarted);
+	if (HasFatalFailure())
+		return;
+	std::string refused =
+		"norvel[" + std::to_string(*first) + "]: heartbeat not sent: Connection refused";
+	EXPECT_TRUE(daemon.wait_line(refused, 1, 0ms)) << "no heartbeat met the dead daemon";
+
+	// A whole window passes: the new daemon takes its heartbeats.
+	std::this_thread::sleep_for(11s);
+	EXPECT_EQ((strings{"norvel is reged", "norvel is reged"}), daemon.daemon_lines());
+
+	auto hang = steady::now();
+	ASSERT_EQ(0, kill(*first, SIGUSR1));
+	auto timed_out = daemon.wait_line("sem_hb recv timed out", 1, 13s);
+	ASSERT_TRUE(timed_out) << "the new daemon does not supervise the running norvel";
+	EXPECT_GT(seconds_between(hang, *timed_out), 6.8);
+	EXPECT_LT(seconds_between(hang, *timed_out), 10.8);
+	auto reboot = daemon.wait_line("norvel is reboot", 1, 1s);
+	ASSERT_TRUE(reboot);
+	EXPECT_TRUE(wait_gone(*first, 2s)) << "killall -9 norvel did not kill " << *first;
+
+	auto second = daemon.wait_norvel(2, 9s);
+	ASSERT_TRUE(second);
+	auto relaunched = daemon.wait_line("norvel is reged", 3, 3s);
+	ASSERT_TRUE(relaunched);
+	EXPECT_GT(seconds_between(*reboot, *relaunched), 4.9);
+	EXPECT_LT(seconds_between(*reboot, *relaunched), 6.5);
+
+	EXPECT_EQ((strings{"norvel is reged", "norvel is reged", "sem_hb recv timed out",
+			   "norvel is reboot", "norvel is reged"}),
+		  daemon.daemon_lines());
+	// The new daemon opened the watchdog FIFO again and feeds it.
+	expect_regular_feeds(feeds_since(daemon.feeds(), restarted), 4);
+}
+
+// norvel started before the daemon: it retries its register until the
+// daemon listens, and is supervised from then on.
+TEST(Supervision, NorvelStartedBeforeTheDaemon)
+{
+	ASSERT_EQ(0, system("/home/app/norvel >/var/norvel.log 2>&1 &"));
+	std::this_thread::sleep_for(1s);
+	daemon_run daemon;
+	auto registered = daemon.wait_line("norvel is reged", 1, 4s);
+	ASSERT_TRUE(registered) << "norvel did not register with the daemon started after it";
+	std::this_thread::sleep_for(11s);
+	EXPECT_EQ(strings{"norvel is reged"}, daemon.daemon_lines());
+
+	std::ifstream log("/var/norvel.log");
+	std::stringstream text;
+	text << log.rdbuf();
+	EXPECT_NE(std::string::npos,
+		  text.str().find("]: register not sent: No such file or directory\n"))
+		<< text.str();
+	EXPECT_NE(std::string::npos, text.str().find("]: daemon not reachable, retrying in 3 s\n"));
+	EXPECT_NE(std::string::npos, text.str().find("]: register sent to the daemon\n"));
+}
+
+// A new daemon between two heartbeats: not one of them is refused.
+TEST(Supervision, DaemonRestartedBetweenTwoHeartbeats)
+{
+	daemon_run daemon;
+	auto norvel = start_registered_norvel(daemon);
+	ASSERT_TRUE(norvel);
+
+	steady::time_point restarted;
+	restart_daemon_under_norvel(daemon, *norvel, 0ms, &restarted);
+	if (HasFatalFailure())
+		return;
+	std::this_thread::sleep_for(11s);
+	EXPECT_EQ((strings{"norvel is reged", "norvel is reged"}), daemon.daemon_lines());
+	for (const auto &line : daemon.lines())
+		EXPECT_EQ(std::string::npos, line.text.find("not sent")) << line.text;
+	EXPECT_FALSE(process_gone(*norvel));
+	expect_regular_feeds(feeds_since(daemon.feeds(), restarted), 2);
 }
 
 // norvel asks for its restart; the relaunched one holds neither the
