@@ -636,6 +636,9 @@ void print_help(FILE *out)
 "Options:\n"
 "  --device PATH         the environment device (default " UENV_DEVICE_PATH ")\n"
 "  -h, --help            show this text\n"
+"\n"
+"Called as fw_printenv or fw_setenv (links to uenv), it takes the command\n"
+"lines of U-Boot's tools of those names: see fw_printenv -h, fw_setenv -h.\n"
 "\n", out);
 	std::fputs("Only ", out);
 	print_changeable_keys(out);
