@@ -121,27 +121,32 @@ extern "C" int daemon_client_register(daemon_client *client)
 	return send_register(client, identity);
 }
 
-extern "C" int daemon_client_heartbeat(daemon_client *client)
+namespace {
+
+// Sends `cmd` to a daemon that has our register, registering first if
+// it has not: DAEMON_CLIENT_SENT, DAEMON_CLIENT_REGISTERED or -errno.
+int send_registered(daemon_client *client, int32_t cmd)
 {
 	if (client == nullptr)
 		return -EINVAL;
 	int registered = register_unless_known(client);
 	if (registered < 0)
 		return registered;
-	int result = send_command(client, DAEMON_CMD_HEARTBEAT);
+	int result = send_command(client, cmd);
 	return result != 0 ? result : registered;
+}
+
+}  // namespace
+
+extern "C" int daemon_client_heartbeat(daemon_client *client)
+{
+	return send_registered(client, DAEMON_CMD_HEARTBEAT);
 }
 
 extern "C" int daemon_client_request_restart(daemon_client *client)
 {
-	if (client == nullptr)
-		return -EINVAL;
-	int registered = register_unless_known(client);
-	if (registered < 0)
-		return registered;
-	int result = send_command(client, DAEMON_CMD_REBOOT);
-	if (result != 0)
-		return result;
-	client->registered = 0;
-	return registered;
+	int result = send_registered(client, DAEMON_CMD_REBOOT);
+	if (result >= 0)
+		client->registered = 0;
+	return result;
 }

@@ -16,22 +16,13 @@
 #include <vector>
 
 #include "client.h"
+#include "open_descriptors.h"
 
 extern "C" int register_and_heartbeat_from_c(const char *socket_path, int *register_result);
 
 namespace {
 
 using commands = std::vector<int32_t>;
-
-int open_descriptors()
-{
-	int n = 0;
-	DIR *d = opendir("/proc/self/fd");
-	while (readdir(d) != nullptr)
-		++n;
-	closedir(d);
-	return n;
-}
 
 class DaemonClient : public ::testing::Test {
 protected:

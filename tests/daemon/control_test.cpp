@@ -10,18 +10,9 @@
 #include <string>
 
 #include "control.h"
+#include "open_descriptors.h"
 
 namespace {
-
-int open_descriptors()
-{
-	int n = 0;
-	DIR *d = opendir("/proc/self/fd");
-	while (readdir(d) != nullptr)
-		++n;
-	closedir(d);
-	return n;
-}
 
 bool is_socket(const std::string &path)
 {

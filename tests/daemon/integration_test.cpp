@@ -169,6 +169,36 @@ void restart_daemon_under_norvel(daemon_run &daemon, pid_t norvel, milliseconds 
 	EXPECT_EQ(pid_t(-1), daemon.wait_norvel(2, 0ms).value_or(-1)) << "a second norvel started";
 }
 
+// Hangs `norvel` (SIGUSR1) and checks that the daemon catches it: the
+// timeout 7 to 10.8 s after the hang (its last heartbeat came at most 3 s,
+// norvel's period, before), the kill, and 4.9 to 6.5 s later the relaunched
+// norvel's registration, the daemon's `registration`-th. False when a step
+// did not come at all.
+bool expect_hang_caught(daemon_run &daemon, pid_t norvel, size_t registration)
+{
+	auto hang = steady::now();
+	if (kill(norvel, SIGUSR1) != 0)
+		return false;
+	auto timed_out = daemon.wait_line("sem_hb recv timed out", 1, 13s);
+	if (!timed_out)
+		return false;
+	EXPECT_GT(seconds_between(hang, *timed_out), 6.8);
+	EXPECT_LT(seconds_between(hang, *timed_out), 10.8);
+	auto reboot = daemon.wait_line("norvel is reboot", 1, 1s);
+	if (!reboot)
+		return false;
+	EXPECT_TRUE(wait_gone(norvel, 2s)) << "killall -9 norvel did not kill " << norvel;
+
+	auto relaunched_norvel = daemon.wait_norvel(2, 9s);
+	auto relaunched = daemon.wait_line("norvel is reged", registration, 3s);
+	if (!relaunched_norvel || !relaunched)
+		return false;
+	EXPECT_NE(norvel, *relaunched_norvel);
+	EXPECT_GT(seconds_between(*reboot, *relaunched), 4.9);
+	EXPECT_LT(seconds_between(*reboot, *relaunched), 6.5);
+	return true;
+}
+
 }  // namespace
 
 // Register, heartbeats through more than one window, a hang, the timeout,
@@ -182,25 +212,7 @@ TEST(Supervision, HungNorvelIsKilledAndRelaunched)
 	std::this_thread::sleep_for(12s);
 	EXPECT_EQ(strings{"norvel is reged"}, daemon.daemon_lines()) << "heartbeats did not keep it";
 
-	auto hang = steady::now();
-	ASSERT_EQ(0, kill(*first, SIGUSR1));
-	auto timed_out = daemon.wait_line("sem_hb recv timed out", 1, 13s);
-	ASSERT_TRUE(timed_out);
-	// The last heartbeat came at most 3 s (norvel's period) before the hang.
-	EXPECT_GT(seconds_between(hang, *timed_out), 6.8);
-	EXPECT_LT(seconds_between(hang, *timed_out), 10.8);
-	auto reboot = daemon.wait_line("norvel is reboot", 1, 1s);
-	ASSERT_TRUE(reboot);
-	EXPECT_TRUE(wait_gone(*first, 2s)) << "killall -9 norvel did not kill " << *first;
-
-	auto second = daemon.wait_norvel(2, 9s);
-	ASSERT_TRUE(second);
-	EXPECT_NE(*first, *second);
-	auto relaunched = daemon.wait_line("norvel is reged", 2, 3s);
-	ASSERT_TRUE(relaunched);
-	double pause = seconds_between(*reboot, *relaunched);
-	EXPECT_GT(pause, 4.9);
-	EXPECT_LT(pause, 6.5);
+	ASSERT_TRUE(expect_hang_caught(daemon, *first, 2));
 
 	EXPECT_EQ((strings{"norvel is reged", "sem_hb recv timed out", "norvel is reboot",
 			   "norvel is reged"}),
@@ -233,22 +245,7 @@ TEST(Supervision, RestartedDaemonTakesOverTheRunningNorvel)
 	std::this_thread::sleep_for(11s);
 	EXPECT_EQ((strings{"norvel is reged", "norvel is reged"}), daemon.daemon_lines());
 
-	auto hang = steady::now();
-	ASSERT_EQ(0, kill(*first, SIGUSR1));
-	auto timed_out = daemon.wait_line("sem_hb recv timed out", 1, 13s);
-	ASSERT_TRUE(timed_out) << "the new daemon does not supervise the running norvel";
-	EXPECT_GT(seconds_between(hang, *timed_out), 6.8);
-	EXPECT_LT(seconds_between(hang, *timed_out), 10.8);
-	auto reboot = daemon.wait_line("norvel is reboot", 1, 1s);
-	ASSERT_TRUE(reboot);
-	EXPECT_TRUE(wait_gone(*first, 2s)) << "killall -9 norvel did not kill " << *first;
-
-	auto second = daemon.wait_norvel(2, 9s);
-	ASSERT_TRUE(second);
-	auto relaunched = daemon.wait_line("norvel is reged", 3, 3s);
-	ASSERT_TRUE(relaunched);
-	EXPECT_GT(seconds_between(*reboot, *relaunched), 4.9);
-	EXPECT_LT(seconds_between(*reboot, *relaunched), 6.5);
+	ASSERT_TRUE(expect_hang_caught(daemon, *first, 3)) << "the new daemon does not supervise the running norvel";
 
 	EXPECT_EQ((strings{"norvel is reged", "norvel is reged", "sem_hb recv timed out",
 			   "norvel is reboot", "norvel is reged"}),
