@@ -69,7 +69,7 @@ extern "C" int printk(const char *fmt, ...)
     char line[1024];
     va_list ap;
     va_start(ap, fmt);
-    int len = vsnprintf(line, sizeof(line), fmt, ap);
+    int len = vsnprintf(line, sizeof(line), fmt, ap); // NOLINT(clang-analyzer-valist.Uninitialized): started above
     va_end(ap);
 
     // A leading "<N>" or "<c>" is a level or continuation mark, not text.
