@@ -836,7 +836,11 @@ static long uboot_env_ioc_key_at(struct uboot_env_manager *m, void __user *argp)
 	struct uboot_env_entry *entry;
 	u32 index, pos = 0;
 
-	if (get_user(index, (u32 __user *)argp))
+	/*
+	 * The record may lie at any address: get_user() would load a word,
+	 * which ARMv5 cannot do unaligned without the alignment trap.
+	 */
+	if (copy_from_user(&index, argp, sizeof(index)))
 		return -EFAULT;
 	if (index >= m->count)
 		return -ENOENT;
@@ -908,7 +912,8 @@ static long uboot_env_fops_ioctl(struct file *file, unsigned int cmd,
 		ret = uboot_env_may_change(file) ?: uboot_env_ioc_set(m, argp);
 		break;
 	case _IOC_NR(UENV_IOC_COUNT):
-		ret = put_user(m->count, (u32 __user *)argp);
+		/* Any address, as for the index of UENV_IOC_KEY_AT. */
+		ret = copy_to_user(argp, &m->count, sizeof(m->count)) ? -EFAULT : 0;
 		break;
 	case _IOC_NR(UENV_IOC_KEY_AT):
 		ret = uboot_env_ioc_key_at(m, argp);

@@ -15,14 +15,4 @@ unsigned long copy_to_user(void __user *to, const void *from, unsigned long n);
 }
 #endif
 
-#define get_user(x, ptr) ({ \
-	__typeof__(*(ptr)) __gu_val; \
-	int __gu_err = copy_from_user(&__gu_val, (ptr), sizeof(*(ptr))) ? -EFAULT : 0; \
-	(x) = __gu_val; \
-	__gu_err; })
-
-#define put_user(x, ptr) ({ \
-	__typeof__(*(ptr)) __pu_val = (x); \
-	copy_to_user((ptr), &__pu_val, sizeof(*(ptr))) ? -EFAULT : 0; })
-
 #endif
