@@ -233,14 +233,17 @@ static void uboot_env_store_crc(u8 *block)
 	block[3] = crc >> 24;
 }
 
-/* work: the flash copy on entry, the chosen (always valid) block on return. */
-static void uboot_env_select(u8 *work, const u8 *boot)
+/*
+ * work: the flash copy on entry, the chosen (always valid) block on return.
+ * True when that is the flash copy.
+ */
+static bool uboot_env_select(u8 *work, const u8 *boot)
 {
 	u32 crc;
 
 	crc = uboot_env_crc(work);
 	if (crc == uboot_env_stored_crc(work))
-		return;
+		return true;
 	uenv_warn_in("uboot_env_probe",
 		     "*** Warning - env from flash error, using default environment from uboot. CRC %x != %x",
 		     crc, uboot_env_stored_crc(work));
@@ -248,7 +251,7 @@ static void uboot_env_select(u8 *work, const u8 *boot)
 	memcpy(work, boot, UENV_BLOCK_SIZE);
 	crc = uboot_env_crc(work);
 	if (crc == uboot_env_stored_crc(work))
-		return;
+		return false;
 	uenv_warn_in("uboot_env_probe",
 		     "*** Warning - env from uboot error, using default environment. CRC %x != %x",
 		     crc, uboot_env_stored_crc(work));
@@ -257,6 +260,7 @@ static void uboot_env_select(u8 *work, const u8 *boot)
 	memcpy(work + UENV_DATA_OFFSET, default_environment,
 	       sizeof(default_environment));
 	uboot_env_store_crc(work);
+	return false;
 }
 
 static int uboot_env_free(struct list_head *list)
@@ -1068,8 +1072,7 @@ static int uboot_env_probe(struct platform_device *pdev)
 		uenv_err("Uboot env read fail[%d].", ret);
 		goto err_release;
 	}
-	flash_valid = uboot_env_crc(tmp_env) == uboot_env_stored_crc(tmp_env);
-	uboot_env_select(tmp_env, g_env);
+	flash_valid = uboot_env_select(tmp_env, g_env);
 	memcpy(g_env, tmp_env, UENV_BLOCK_SIZE);
 	kfree(tmp_env);
 	tmp_env = NULL;
