@@ -97,14 +97,14 @@ check-system: deps board
 # (tests/daemon/sandbox --demo build shows the daemon alone, without QEMU.)
 demo: deps
 	scripts/install-deps vm $(if $(filter arm,$(ARCH)),board vm-arm)
-	vm/demo --arch $(ARCH)
+	pc/emulated-board/demo --arch $(ARCH)
 
 # Prints numbers (size, memory, wake-ups, latency, the board build's
 # stripped sizes, the ARM board's figures); passes or fails nothing.
 bench: deps all board
 	scripts/install-deps vm-arm
 	tests/daemon/sandbox --run $(BUILD) $(BUILD)/bench/daemon_bench
-	bench/ubootenv-callgrind $(BUILD)
+	bench/kelubootenv-callgrind $(BUILD)
 	bench/arm-board
 
 clean:

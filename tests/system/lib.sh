@@ -6,8 +6,8 @@
 # is there for the board's side, and the board leaves its measurements
 # there as files (see `record` in board-lib.sh) for `result` to read.
 
-# The helpers of vm/: erase_flash FILE and elapsed FROM TO.
-. "$REPO/vm/lib.sh"
+# The helpers of the emulated boards: erase_flash FILE and elapsed FROM TO.
+. "$REPO/pc/emulated-board/lib.sh"
 
 BOOTS=0
 FLASH=$SCENARIO_DIR/flash.img
@@ -77,8 +77,8 @@ fw_env() {
 	return $status
 }
 
-# board [vm/run options] -- COMMAND: one boot of the board on $FLASH with
-# the scenario directory at /host. Sets BOARD_STATUS (vm/run's status) and
+# board [pc/emulated-board/run options] -- COMMAND: one boot of the board on $FLASH with
+# the scenario directory at /host. Sets BOARD_STATUS (pc/emulated-board/run's status) and
 # CONSOLE (the console log of this boot).
 board() {
 	BOOTS=$((BOOTS + 1))
@@ -90,8 +90,8 @@ board() {
 		options+=("$1")
 		shift
 	done
-	echo "boot $BOOTS: vm/run ${options[*]} -- $(grep -m 1 . <<< "${*:2}")"
-	"$REPO/vm/run" --arch "$BOARD_ARCH" --no-build --flash "$FLASH" --share "$SCENARIO_DIR" \
+	echo "boot $BOOTS: pc/emulated-board/run ${options[*]} -- $(grep -m 1 . <<< "${*:2}")"
+	"$REPO/pc/emulated-board/run" --arch "$BOARD_ARCH" --no-build --flash "$FLASH" --share "$SCENARIO_DIR" \
 		--log "$CONSOLE" "${options[@]}" "$@" \
 		> /dev/null 2> "$SCENARIO_DIR/vm-run-$BOOTS.err"
 	BOARD_STATUS=$?
@@ -99,7 +99,7 @@ board() {
 }
 
 expect_status() {
-	[ "$BOARD_STATUS" -eq "$1" ] || fail "vm/run exited with $BOARD_STATUS, expected $1"
+	[ "$BOARD_STATUS" -eq "$1" ] || fail "pc/emulated-board/run exited with $BOARD_STATUS, expected $1"
 }
 
 # console_count ERE: lines of this boot's console that match.

@@ -1,4 +1,4 @@
-# Helpers of the PC's side of the emulated boards, for vm/ and tests/system/
+# Helpers of the PC's side of the emulated boards, for pc/emulated-board/ and tests/system/
 # (bash). Source it.
 
 # erase_flash FILE [BYTES]: a new flash image of 0xFF, as erased NOR flash

@@ -1,5 +1,5 @@
 // Work done by the environment driver's hot paths, meant to be counted in
-// instructions under callgrind (bench/ubootenv-callgrind): each bench_*
+// instructions under callgrind (bench/kelubootenv-callgrind): each bench_*
 // function runs one operation, `rounds` times over.
 #include <algorithm>
 #include <cstdio>
@@ -98,7 +98,7 @@ int main()
         bench_choose_and_parse(parsed, work, boot);
         uenv_host_manager_delete(parsed);
     }
-    std::printf("%d rounds of get, set and choose+parse; count them with bench/ubootenv-callgrind\n",
+    std::printf("%d rounds of get, set and choose+parse; count them with bench/kelubootenv-callgrind\n",
                 rounds);
     return 0;
 }
