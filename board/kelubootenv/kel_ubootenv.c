@@ -39,8 +39,7 @@
 #define UENV_BLOCK_SIZE		4096
 #define UENV_DATA_OFFSET	4
 #define UENV_DATA_SIZE		(UENV_BLOCK_SIZE - UENV_DATA_OFFSET)
-/* Strings and their NULs, leaving room for the empty string that ends them. */
-#define UENV_STRINGS_MAX	(UENV_DATA_SIZE - 1)
+/* UENV_STRINGS_MAX (kel_ubootenv.h) is UENV_DATA_SIZE - 1. */
 #define UENV_FLASH_OFFSET	0x2f000
 #define UENV_PROC_NAME		"driver/uenv"
 #define UENV_PROC_CMD_LEN	64
