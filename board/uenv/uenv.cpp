@@ -1,7 +1,6 @@
 #include "uenv.h"
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
@@ -45,69 +44,20 @@ void print_choices(FILE *out, unsigned first, unsigned last)
 	}
 }
 
-int report_read_only(FILE *err, const char *key)
+const char *uenv_reason(int error)
 {
-	std::fprintf(err, "uenv: %s: read-only key; only ", key);
-	print_changeable_keys(err);
-	std::fputs(" can be changed\n", err);
-	return exit_read_only;
-}
-
-__attribute__((format(printf, 2, 3)))
-int usage_error(FILE *err, const char *format, ...)
-{
-	va_list args;
-	va_start(args, format);
-	std::fputs("uenv: ", err);
-	std::vfprintf(err, format, args);  // NOLINT(clang-analyzer-valist.Uninitialized): started above
-	std::fputs("\nTry 'uenv --help'.\n", err);
-	va_end(args);
-	return exit_usage;
-}
-
-// Matches "--name VALUE" and "--name=VALUE". On a match `i` is left on
-// the last word used and `value` is null when the value is missing.
-bool match_option(const char *name, int argc, char *const argv[], int &i,
-		  const char *&value)
-{
-	const char *arg = argv[i];
-	std::size_t length = std::strlen(name);
-	if (std::strncmp(arg, name, length) != 0)
-		return false;
-	if (arg[length] == '=') {
-		value = arg + length + 1;
-		return true;
+	switch (-error) {
+	case ENODEV:
+		return "the device is gone (the driver was unbound from it)";
+	case ENOTTY:
+		return "not an environment device";
+	default:
+		return std::strerror(-error);
 	}
-	if (arg[length] != '\0')
-		return false;
-	value = i + 1 < argc ? argv[++i] : nullptr;
-	return true;
 }
 
-bool is_option(const char *arg)
-{
-	return arg[0] == '-' && arg[1] != '\0';
-}
-
-bool is_help(const char *arg)
-{
-	return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0;
-}
-
-int check_key(const char *key, FILE *err)
-{
-	std::size_t length = std::strlen(key);
-	if (length == 0)
-		return usage_error(err, "the key is empty");
-	if (std::strchr(key, '=') != nullptr)
-		return usage_error(err, "key '%s' contains '='", key);
-	if (length > max_key_length) {
-		std::fprintf(err, "uenv: key '%s' is %zu characters long; keys hold at most %zu\n",
-			     key, length, max_key_length);
-		return exit_too_long;
-	}
-	return exit_ok;
-}
+const voice uenv_voice = {"uenv", "key", "key '%.*s' contains '='", "Try 'uenv --help'.", true,
+			  uenv_reason};
 
 bool parse_number(const char *text, std::uint32_t &number)
 {
@@ -134,10 +84,12 @@ int report_broken_serial_rule(const uboot_serial_config &config, FILE *err)
 	return exit_invalid_serial;
 }
 
-int invalid_serial_option(FILE *err, const char *option, const char *text,
+int invalid_serial_option(FILE *err, const option_spec &option, const char *text,
 			  serial_rule rule)
 {
-	std::fprintf(err, "uenv: invalid serial setting %s %s: ", option, text);
+	std::fputs("uenv: invalid serial setting ", err);
+	print_option(err, option);
+	std::fprintf(err, " %s: ", text);
 	print_serial_rule(err, rule);
 	std::fputc('\n', err);
 	return exit_invalid_serial;
@@ -145,7 +97,7 @@ int invalid_serial_option(FILE *err, const char *option, const char *text,
 
 // A number for a one-byte field; one that does not fit breaks the field's
 // rule anyway.
-int parse_serial_byte(const char *option, const char *text, serial_rule rule,
+int parse_serial_byte(const option_spec &option, const char *text, serial_rule rule,
 		      __u8 &field, FILE *err)
 {
 	std::uint32_t number = 0;
@@ -157,220 +109,198 @@ int parse_serial_byte(const char *option, const char *text, serial_rule rule,
 
 // ---- The command line -------------------------------------------------
 
-// What a command's own option handler returns for a word it does not know.
-constexpr int not_an_option_of_the_command = -1;
+enum option_id { opt_device, opt_help, opt_value_only, opt_port, opt_baud, opt_parity, opt_bits,
+		 opt_tty, opt_rts };
+
+// Every command takes the global options too, wherever its own may stand.
+#define UENV_GLOBAL_OPTIONS {opt_device, "device", '\0', true}, {opt_help, "help", 'h', false}
+constexpr option_spec global_options[] = {UENV_GLOBAL_OPTIONS};
+constexpr option_spec get_options[] = {UENV_GLOBAL_OPTIONS, {opt_value_only, nullptr, 'n', false}};
+constexpr option_spec serial_options[] = {
+	UENV_GLOBAL_OPTIONS,
+	{opt_port, "port", '\0', true}, {opt_baud, "baud", '\0', true},
+	{opt_parity, "parity", '\0', true}, {opt_bits, "bits", '\0', true},
+	{opt_tty, "tty", '\0', true}, {opt_rts, "rts", '\0', false},
+};
+#undef UENV_GLOBAL_OPTIONS
 
 // What the parse has seen so far.
 struct parse_state {
-	bool done = false;		// --help, or a bad --device: no more parsing
-	bool after_double_dash = false;
+	bool done = false;		// --help, or a failure: no more parsing
 	// The serial form's options, to refuse them beside --tty.
-	const char *serial_form_option = nullptr;
+	const option_spec *serial_form_option = nullptr;
 	bool terminal_form = false;
 };
 
-struct command_spec {
-	const char *name;
-	// Takes the option at argv[i] (moving i past its value): exit_ok, a
-	// failure status, or not_an_option_of_the_command.
-	int (*take_option)(int argc, char *const argv[], int &i, command &cmd,
-			   parse_state &state, FILE *err);
-	// Takes the words after the options (argv[i] on), when the options
-	// end: at the first word that is none, or after "--".
-	int (*take_operands)(int argc, char *const argv[], int i, command &cmd,
-			     const parse_state &state, FILE *err);
-	action what;
-	bool stops_at_double_dash;
-};
-
-int no_options(int, char *const[], int &, command &, parse_state &, FILE *)
-{
-	return not_an_option_of_the_command;
-}
-
-// cppcheck-suppress constParameterCallback ; every option handler's signature
-int take_get_option(int, char *const argv[], int &i, command &cmd, parse_state &, FILE *)
-{
-	if (std::strcmp(argv[i], "-n") != 0)
-		return not_an_option_of_the_command;
-	cmd.value_only = true;
-	return exit_ok;
-}
-
-int take_serial_option(int argc, char *const argv[], int &i, command &cmd,
+int take_serial_option(const option_spec &option, const char *value, command &cmd,
 		       parse_state &state, FILE *err)
 {
-	const char *arg = argv[i];
-	if (std::strcmp(arg, "--rts") == 0) {
-		cmd.serial.flow = UENV_FLOW_RTSCTS;
-		state.serial_form_option = "--rts";
-		return exit_ok;
-	}
-	static const char *const valued_options[] = {
-		"--port", "--baud", "--parity", "--bits", "--tty",
-	};
-	const char *option = nullptr;
-	const char *value = nullptr;
-	for (const char *candidate : valued_options) {
-		if (match_option(candidate, argc, argv, i, value)) {
-			option = candidate;
-			break;
-		}
-	}
-	if (option == nullptr)
-		return not_an_option_of_the_command;
-	if (value == nullptr)
-		return usage_error(err, "%s needs a value", option);
-
-	if (std::strcmp(option, "--tty") == 0) {
+	if (option.id == opt_tty) {
 		state.terminal_form = true;
 		cmd.serial.mode = UENV_SERIAL_MODE_TTY;
 		return parse_serial_byte(option, value, serial_rule::port, cmd.serial.port, err);
 	}
-	state.serial_form_option = option;
-	if (std::strcmp(option, "--port") == 0)
+	state.serial_form_option = &option;
+	switch (option.id) {
+	case opt_rts:
+		cmd.serial.flow = UENV_FLOW_RTSCTS;
+		return exit_ok;
+	case opt_port:
 		return parse_serial_byte(option, value, serial_rule::port, cmd.serial.port, err);
-	if (std::strcmp(option, "--bits") == 0)
+	case opt_bits:
 		return parse_serial_byte(option, value, serial_rule::data_bits, cmd.serial.data_bits,
 					 err);
-	if (std::strcmp(option, "--baud") == 0) {
-		std::uint32_t baud = 0;
-		if (!parse_number(value, baud))
+	case opt_baud:
+		if (!parse_number(value, cmd.serial.baud))
 			return invalid_serial_option(err, option, value, serial_rule::baud);
-		cmd.serial.baud = baud;
+		return exit_ok;
+	default: {
+		const char *letter = value[0] != '\0' && value[1] == '\0'
+			? std::strchr(parity_letters, value[0]) : nullptr;
+		if (letter == nullptr)
+			return invalid_serial_option(err, option, value, serial_rule::parity);
+		cmd.serial.parity = static_cast<__u8>(letter - parity_letters);
 		return exit_ok;
 	}
-	const char *letter = value[0] != '\0' && value[1] == '\0'
-		? std::strchr(parity_letters, value[0]) : nullptr;
-	if (letter == nullptr)
-		return invalid_serial_option(err, option, value, serial_rule::parity);
-	cmd.serial.parity = static_cast<__u8>(letter - parity_letters);
-	return exit_ok;
+	}
 }
 
-int take_list_operands(int argc, char *const argv[], int i, command &, const parse_state &,
+struct subcommand {
+	const char *name;
+	action what;
+	const option_spec *options;	// the global ones included
+	std::size_t option_count;
+	bool double_dash_ends;		// "--" ends the options
+	// Takes the words after the options (argv[i] on).
+	int (*take_operands)(int argc, char *const argv[], int i, bool after_double_dash,
+			     command &cmd, const parse_state &state, FILE *err);
+};
+
+int take_list_operands(int argc, char *const argv[], int i, bool, command &, const parse_state &,
 		       FILE *err)
 {
 	if (i < argc)
-		return usage_error(err, "list takes no argument ('%s')", argv[i]);
+		return usage_error(uenv_voice, err, "list takes no argument ('%s')", argv[i]);
 	return exit_ok;
 }
 
 // The keys stay in argv, so nothing is allocated.
-int take_get_operands(int argc, char *const argv[], int i, command &cmd,
-		      const parse_state &state, FILE *err)
+int take_get_operands(int argc, char *const argv[], int i, bool after_double_dash, command &cmd,
+		      const parse_state &, FILE *err)
 {
 	cmd.keys = argv + i;
 	cmd.key_count = static_cast<std::size_t>(argc - i);
 	for (; i < argc; ++i) {
 		const char *arg = argv[i];
-		if (!state.after_double_dash && is_option(arg)) {
-			if (is_help(arg)) {
+		if (!after_double_dash && arg[0] == '-' && arg[1] != '\0') {
+			if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
 				cmd.what = action::help;
 				return exit_ok;
 			}
-			return usage_error(err, "get: options go before the keys ('%s')", arg);
+			return usage_error(uenv_voice, err, "get: options go before the keys ('%s')",
+					   arg);
 		}
-		int status = check_key(arg, err);
+		int status = check_key(uenv_voice, arg, err);
 		if (status != exit_ok)
 			return status;
 	}
 	if (cmd.key_count == 0)
-		return usage_error(err, "get needs at least one key");
+		return usage_error(uenv_voice, err, "get needs at least one key");
 	if (cmd.value_only && cmd.key_count != 1)
-		return usage_error(err, "get -n prints one value: give exactly one key");
+		return usage_error(uenv_voice, err, "get -n prints one value: give exactly one key");
 	return exit_ok;
 }
 
 // Every word after the key belongs to the value, whatever it looks like.
-int take_set_operands(int argc, char *const argv[], int i, command &cmd,
+int take_set_operands(int argc, char *const argv[], int i, bool, command &cmd,
 		      const parse_state &, FILE *err)
 {
 	if (i >= argc)
-		return usage_error(err, "set needs a key");
-	int status = check_key(argv[i], err);
+		return usage_error(uenv_voice, err, "set needs a key");
+	int status = check_key(uenv_voice, argv[i], err);
 	if (status != exit_ok)
 		return status;
 	cmd.keys = argv + i;
 	cmd.key_count = 1;
 	++i;
-
-	std::size_t joined_length = 0;
-	for (int word = i; word < argc; ++word)
-		joined_length += std::strlen(argv[word]) + (word > i ? 1 : 0);
-	if (joined_length > max_value_length) {
-		std::fprintf(err, "uenv: the value is %zu characters long; values hold at most %zu\n",
-			     joined_length, max_value_length);
-		return exit_too_long;
-	}
-	cmd.value_length = 0;
-	for (int word = i; word < argc; ++word) {
-		if (word > i)
-			cmd.value[cmd.value_length++] = ' ';
-		std::size_t length = std::strlen(argv[word]);
-		std::memcpy(cmd.value + cmd.value_length, argv[word], length);
-		cmd.value_length += length;
-	}
-	cmd.value[cmd.value_length] = '\0';
+	if (!join_words(argv + i, static_cast<std::size_t>(argc - i), cmd.value, max_value_length,
+			cmd.value_length))
+		return report_value_too_long(uenv_voice, cmd.value_length, max_value_length, nullptr,
+					     err);
 	return exit_ok;
 }
 
-// cppcheck-suppress constParameterCallback ; every operand handler's signature
-int take_serial_operands(int argc, char *const argv[], int i, command &cmd,
+int take_serial_operands(int argc, char *const argv[], int i, bool, command &cmd,
 			 const parse_state &state, FILE *err)
 {
 	if (i < argc)
-		return usage_error(err, "serial takes options only ('%s')", argv[i]);
+		return usage_error(uenv_voice, err, "serial takes options only ('%s')", argv[i]);
 	if (state.terminal_form && state.serial_form_option != nullptr)
-		return usage_error(err, "--tty writes the terminal form tty<N>; %s does not apply to it",
-				   state.serial_form_option);
+		return usage_error(uenv_voice, err,
+				   "--tty writes the terminal form tty<N>; --%s does not apply to it",
+				   state.serial_form_option->long_name);
 	return report_broken_serial_rule(cmd.serial, err);
 }
 
-constexpr command_spec commands[] = {
-	{"list", no_options, take_list_operands, action::list, false},
-	{"get", take_get_option, take_get_operands, action::get, true},
-	{"set", no_options, take_set_operands, action::set, true},
-	{"serial", take_serial_option, take_serial_operands, action::serial, false},
+constexpr subcommand subcommands[] = {
+	{"list", action::list, global_options, count_of(global_options), false,
+	 take_list_operands},
+	{"get", action::get, get_options, count_of(get_options), true, take_get_operands},
+	{"set", action::set, global_options, count_of(global_options), true, take_set_operands},
+	{"serial", action::serial, serial_options, count_of(serial_options), false,
+	 take_serial_operands},
 };
 
-// The options from argv[i] on, up to the first word that is none (or
-// after "--", where the command allows it): the global ones, then those
-// of `spec` (none before the command's name). --help, or a bad --device,
-// ends the parse at once. Returns exit_ok or the failure's status.
-int take_options(int argc, char *const argv[], int &i, command &cmd, const command_spec *spec,
+// The options up to the first word that is none: the global ones, then
+// those of `command` (null before the command's name). --help, or a
+// failure, ends the parse (state.done).
+int take_options(option_reader &words, command &cmd, const subcommand *command,
 		 parse_state &state, FILE *err)
 {
-	for (; i < argc && is_option(argv[i]); ++i) {
-		const char *arg = argv[i];
-		const char *value = nullptr;
-		if (is_help(arg)) {
-			cmd.what = action::help;
-			state.done = true;
+	const option_spec *specs = command != nullptr ? command->options : global_options;
+	std::size_t count = command != nullptr ? command->option_count : count_of(global_options);
+	for (;;) {
+		option_event e = words.read(specs, count);
+		state.done = true;
+		switch (e.what) {
+		case option_event::end:
+		case option_event::operand:
+			state.done = false;
 			return exit_ok;
-		}
-		if (match_option("--device", argc, argv, i, value)) {
-			if (value == nullptr || value[0] == '\0') {
-				state.done = true;
-				return usage_error(err, "--device needs a path");
+		case option_event::unknown:
+			if (command == nullptr) {
+				// The command's name comes next, or an unknown option.
+				--words.next;
+				state.done = false;
+				return exit_ok;
 			}
-			cmd.device_path = value;
-			continue;
-		}
-		if (spec == nullptr)
-			break;	// the command's name, or an unknown option before it
-		if (spec->stops_at_double_dash && std::strcmp(arg, "--") == 0) {
-			state.after_double_dash = true;
-			++i;
+			return usage_error(uenv_voice, err, "%s: unknown option '%s'", command->name,
+					   e.word);
+		case option_event::missing_value:
+		case option_event::unexpected_value:
+			if (e.spec->id == opt_device)
+				return usage_error(uenv_voice, err, "--device needs a path");
+			return usage_error(uenv_voice, err, "--%s needs a value", e.spec->long_name);
+		case option_event::option:
 			break;
 		}
-		int status = spec->take_option(argc, argv, i, cmd, state, err);
-		if (status == not_an_option_of_the_command)
-			return usage_error(err, "%s: unknown option '%s'", spec->name, arg);
-		if (status != exit_ok)
-			return status;
+		if (e.spec->id == opt_help) {
+			cmd.what = action::help;
+			return exit_ok;
+		}
+		if (e.spec->id == opt_device) {
+			if (e.value[0] == '\0')
+				return usage_error(uenv_voice, err, "--device needs a path");
+			cmd.device_path = e.value;
+		} else if (e.spec->id == opt_value_only) {
+			cmd.value_only = true;
+		} else {
+			int status = take_serial_option(*e.spec, e.value, cmd, state, err);
+			if (status != exit_ok)
+				return status;
+		}
+		state.done = false;
 	}
-	return exit_ok;
 }
 
 } // namespace
@@ -378,32 +308,34 @@ int take_options(int argc, char *const argv[], int &i, command &cmd, const comma
 int parse_command_line(int argc, char *const argv[], command &cmd, FILE *err)
 {
 	parse_state state;
-	int i = 1;
-	int status = take_options(argc, argv, i, cmd, nullptr, state, err);
-	if (state.done || status != exit_ok)
+	option_reader words(argc, argv, option_forms::exact);
+	int status = take_options(words, cmd, nullptr, state, err);
+	if (state.done)
 		return status;
-	if (i >= argc) {
+	if (words.next >= argc) {
 		cmd.what = action::list;
 		return exit_ok;
 	}
-	const char *name = argv[i++];
-	const command_spec *spec = nullptr;
-	for (const command_spec &candidate : commands) {
+	const char *name = argv[words.next++];
+	const subcommand *command = nullptr;
+	for (const subcommand &candidate : subcommands) {
 		if (std::strcmp(name, candidate.name) == 0)
-			spec = &candidate;
+			command = &candidate;
 	}
-	if (spec == nullptr) {
-		if (is_option(name))
-			return usage_error(err, "unknown option '%s'", name);
-		return usage_error(err, "unknown command '%s'", name);
+	if (command == nullptr) {
+		if (name[0] == '-' && name[1] != '\0')
+			return usage_error(uenv_voice, err, "unknown option '%s'", name);
+		return usage_error(uenv_voice, err, "unknown command '%s'", name);
 	}
-	cmd.what = spec->what;
-	if (spec->what == action::serial)
+	cmd.what = command->what;
+	if (command->what == action::serial)
 		cmd.serial = default_serial_config();
-	status = take_options(argc, argv, i, cmd, spec, state, err);
-	if (state.done || status != exit_ok)
+	words.double_dash_ends = command->double_dash_ends;
+	status = take_options(words, cmd, command, state, err);
+	if (state.done)
 		return status;
-	return spec->take_operands(argc, argv, i, cmd, state, err);
+	return command->take_operands(argc, argv, words.next, words.double_dash_seen, cmd, state,
+				      err);
 }
 
 namespace {
@@ -418,24 +350,10 @@ void print_entry(FILE *out, const char *key, const char *value, bool value_only)
 	std::fputc('\n', out);
 }
 
-// `error` is the library's negative errno value.
-int device_error(FILE *err, const command &cmd, const char *operation,
-		 const char *key, int error)
+int report_device_error(FILE *err, const command &cmd, const char *operation, const char *key,
+			int error)
 {
-	std::fprintf(err, "uenv: %s: %s", cmd.device_path, operation);
-	if (key != nullptr)
-		std::fprintf(err, " %s", key);
-	switch (-error) {
-	case ENODEV:
-		std::fputs(": the device is gone (the driver was unbound from it)\n", err);
-		return exit_device_gone;
-	case ENOTTY:
-		std::fputs(": not an environment device\n", err);
-		return exit_failure;
-	default:
-		std::fprintf(err, ": %s\n", std::strerror(-error));
-		return exit_failure;
-	}
+	return uenv::device_error(uenv_voice, cmd.device_path, operation, key, error, err);
 }
 
 // `out` is the walk's context.
@@ -449,7 +367,7 @@ int run_list(const command &cmd, kelenv *env, FILE *out, FILE *err)
 {
 	int error = kelenv_foreach(env, print_listed_entry, out);
 	if (error != 0)
-		return device_error(err, cmd, "list", nullptr, error);
+		return report_device_error(err, cmd, "list", nullptr, error);
 	return exit_ok;
 }
 
@@ -466,7 +384,7 @@ int run_get(const command &cmd, kelenv *env, FILE *out, FILE *err)
 			continue;
 		}
 		if (length < 0)
-			return device_error(err, cmd, "get", key, length);
+			return report_device_error(err, cmd, "get", key, length);
 		print_entry(out, key, value, cmd.value_only);
 	}
 	return status;
@@ -493,13 +411,13 @@ int run_set(const command &cmd, kelenv *env, FILE *err)
 		return exit_ok;
 	case ENOENT:
 		return cmd.value_length == 0 ? exit_ok
-					     : device_error(err, cmd, "set", key, error);
+					     : report_device_error(err, cmd, "set", key, error);
 	case EPERM:
-		return report_read_only(err, key);
+		return report_read_only(uenv_voice, nullptr, key, err);
 	case ENOSPC:
 		return report_full(err);
 	default:
-		return device_error(err, cmd, "set", key, error);
+		return report_device_error(err, cmd, "set", key, error);
 	}
 }
 
@@ -524,7 +442,7 @@ int run_serial(const command &cmd, kelenv *env, FILE *err)
 	case ENOSPC:
 		return report_full(err);
 	default:
-		return device_error(err, cmd, "serial", nullptr, error);
+		return report_device_error(err, cmd, "serial", nullptr, error);
 	}
 }
 

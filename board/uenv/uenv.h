@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "command_line.h"
 #include "kelenv.h"
 
 namespace uenv {
@@ -49,10 +50,9 @@ inline constexpr exit_status_info exit_statuses[] = {
 #undef UENV_EXIT_INFO
 };
 
-// Keys travel NUL-terminated in their 64-byte field; values may fill
-// their 256 bytes without a terminator.
-constexpr std::size_t max_key_length = UENV_KEY_LEN - 1;
+// Values may fill their 256 bytes without a terminator.
 constexpr std::size_t max_value_length = UENV_VALUE_LEN;
+static_assert(max_key_length == UENV_KEY_LEN - 1, "keys travel NUL-terminated in their field");
 
 enum class action { help, list, get, set, serial };
 

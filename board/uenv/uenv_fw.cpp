@@ -20,54 +20,31 @@ const char *fw_tool_name(fw_tool tool)
 
 namespace {
 
-struct fw_option {
-	const char *long_name;
-	char letter;
-	bool takes_value;
-};
+const voice printenv_voice = {"fw_printenv", "name", "illegal character '=' in variable name \"%.*s\"",
+			      "Try 'fw_printenv -h'.", false, kelenv_strerror};
+const voice setenv_voice = {"fw_setenv", "name", "illegal character '=' in variable name \"%.*s\"",
+			    "Try 'fw_setenv -h'.", false, kelenv_strerror};
+
+const voice &voice_of(fw_tool tool)
+{
+	return tool == fw_tool::setenv ? setenv_voice : printenv_voice;
+}
 
 // Those of U-Boot's tools (-l is the lock file of its older ones). The
 // first letters differ, so any prefix of a long name is unambiguous.
-constexpr fw_option fw_options[] = {
-	{"config", 'c', true}, {"defenv", 'f', true}, {"lock", 'l', true},
-	{"script", 's', true}, {"no-header", 'n', false}, {"help", 'h', false},
-	{"version", 'V', false},
+constexpr option_spec fw_options[] = {
+	{'c', "config", 'c', true}, {'f', "defenv", 'f', true}, {'l', "lock", 'l', true},
+	{'s', "script", 's', true}, {'n', "no-header", 'n', false}, {'h', "help", 'h', false},
+	{'V', "version", 'V', false},
 };
-
-const fw_option *find_short_option(char letter)
-{
-	for (const fw_option &option : fw_options) {
-		if (option.letter == letter)
-			return &option;
-	}
-	return nullptr;
-}
-
-const fw_option *find_long_option(const char *name, std::size_t length)
-{
-	if (length == 0)
-		return nullptr;
-	for (const fw_option &option : fw_options) {
-		if (length <= std::strlen(option.long_name) &&
-		    std::strncmp(option.long_name, name, length) == 0)
-			return &option;
-	}
-	return nullptr;
-}
-
-int fw_usage_error(fw_tool tool, FILE *err)
-{
-	std::fprintf(err, "Try '%s -h'.\n", fw_tool_name(tool));
-	return exit_usage;
-}
 
 // What an option does to the command; those that describe the flash get
 // a note, so that a script learns they are not used.
-void take_fw_option(fw_tool tool, const fw_option &option, const char *value, fw_command &cmd,
+void take_fw_option(fw_tool tool, const option_spec &option, const char *value, fw_command &cmd,
 		    FILE *err)
 {
 	const char *name = fw_tool_name(tool);
-	switch (option.letter) {
+	switch (option.id) {
 	case 'c':
 		std::fprintf(err, "%s: -c %s ignored: through " UENV_DEVICE_PATH ", the driver knows "
 			     "where the environment lies in flash\n", name, value);
@@ -104,51 +81,19 @@ void take_fw_option(fw_tool tool, const fw_option &option, const char *value, fw
 	}
 }
 
-int check_name(const char *name, FILE *err)
-{
-	std::size_t length = std::strlen(name);
-	if (length == 0) {
-		std::fputs("fw_setenv: the name is empty\n", err);
-		return exit_usage;
-	}
-	if (std::strchr(name, '=') != nullptr) {
-		std::fprintf(err, "fw_setenv: illegal character '=' in variable name \"%s\"\n", name);
-		return exit_usage;
-	}
-	if (length > max_key_length) {
-		std::fprintf(err, "fw_setenv: name '%s' is %zu characters long; names hold at most "
-			     "%zu\n", name, length, max_key_length);
-		return exit_too_long;
-	}
-	return exit_ok;
-}
-
 // fw_setenv NAME VALUE...: the words joined by single blanks, as U-Boot's
 // fw_setenv does.
 int take_setenv_words(fw_command &cmd, FILE *err)
 {
 	if (cmd.name_count == 0)
 		return exit_ok;
-	int status = check_name(cmd.names[0], err);
+	int status = check_key(setenv_voice, cmd.names[0], err);
 	if (status != exit_ok)
 		return status;
-	std::size_t joined_length = 0;
-	for (std::size_t word = 1; word < cmd.name_count; ++word)
-		joined_length += std::strlen(cmd.names[word]) + (word > 1 ? 1 : 0);
-	if (joined_length > max_value_length) {
-		std::fprintf(err, "fw_setenv: the value is %zu characters long; values hold at most "
-			     "%zu\n", joined_length, max_value_length);
-		return exit_too_long;
-	}
-	cmd.value_length = 0;
-	for (std::size_t word = 1; word < cmd.name_count; ++word) {
-		if (word > 1)
-			cmd.value[cmd.value_length++] = ' ';
-		std::size_t length = std::strlen(cmd.names[word]);
-		std::memcpy(cmd.value + cmd.value_length, cmd.names[word], length);
-		cmd.value_length += length;
-	}
-	cmd.value[cmd.value_length] = '\0';
+	if (!join_words(const_cast<char *const *>(cmd.names + 1), cmd.name_count - 1, cmd.value,
+			max_value_length, cmd.value_length))
+		return report_value_too_long(setenv_voice, cmd.value_length, max_value_length,
+					     nullptr, err);
 	return exit_ok;
 }
 
@@ -160,7 +105,8 @@ int take_setenv_words(fw_command &cmd, FILE *err)
 int parse_fw_command_line(fw_tool tool, int argc, char *const argv[], fw_command &cmd,
 			  FILE *err)
 {
-	const char *name = fw_tool_name(tool);
+	const voice &tool_voice = voice_of(tool);
+	const char *name = tool_voice.program;
 	cmd.tool = tool;
 	std::free(cmd.names);
 	cmd.name_count = 0;
@@ -170,70 +116,36 @@ int parse_fw_command_line(fw_tool tool, int argc, char *const argv[], fw_command
 		std::fprintf(err, "%s: out of memory\n", name);
 		return exit_failure;
 	}
-	bool options_ended = false;
-	for (int i = 1; i < argc; ++i) {
-		const char *arg = argv[i];
-		if (options_ended || arg[0] != '-' || arg[1] == '\0') {
-			cmd.names[cmd.name_count++] = arg;
+	option_reader words(argc, argv, option_forms::getopt);
+	for (option_event e = words.read(fw_options); e.what != option_event::end;
+	     e = words.read(fw_options)) {
+		switch (e.what) {
+		case option_event::operand:
+			cmd.names[cmd.name_count++] = e.word;
 			continue;
-		}
-		if (std::strcmp(arg, "--") == 0) {
-			options_ended = true;
+		case option_event::unknown:
+			if (e.word != nullptr)
+				std::fprintf(err, "%s: unrecognized option '%s'\n", name, e.word);
+			else
+				std::fprintf(err, "%s: invalid option -- '%c'\n", name, e.letter);
 			continue;
-		}
-		if (arg[1] == '-') {
-			const char *long_name = arg + 2;
-			const char *equals = std::strchr(long_name, '=');
-			std::size_t length = equals != nullptr
-				? static_cast<std::size_t>(equals - long_name) : std::strlen(long_name);
-			const fw_option *option = find_long_option(long_name, length);
-			if (option == nullptr) {
-				std::fprintf(err, "%s: unrecognized option '%s'\n", name, arg);
-				continue;
-			}
-			const char *value = nullptr;
-			if (option->takes_value) {
-				if (equals != nullptr) {
-					value = equals + 1;
-				} else if (i + 1 < argc) {
-					value = argv[++i];
-				} else {
-					std::fprintf(err, "%s: option '--%s' requires an argument\n",
-						     name, option->long_name);
-					return fw_usage_error(tool, err);
-				}
-			} else if (equals != nullptr) {
-				std::fprintf(err, "%s: option '--%s' doesn't allow an argument\n", name,
-					     option->long_name);
-				continue;
-			}
-			take_fw_option(tool, *option, value, cmd, err);
-			if (cmd.help || cmd.version)
-				return exit_ok;
+		case option_event::unexpected_value:
+			std::fprintf(err, "%s: option '--%s' doesn't allow an argument\n", name,
+				     e.spec->long_name);
 			continue;
-		}
-		for (const char *letter = arg + 1; *letter != '\0'; ++letter) {
-			const fw_option *option = find_short_option(*letter);
-			if (option == nullptr) {
-				std::fprintf(err, "%s: invalid option -- '%c'\n", name, *letter);
-				continue;
-			}
-			if (!option->takes_value) {
-				take_fw_option(tool, *option, nullptr, cmd, err);
-				if (cmd.help || cmd.version)
-					return exit_ok;
-				continue;
-			}
-			const char *value = letter[1] != '\0' ? letter + 1
-							      : i + 1 < argc ? argv[++i] : nullptr;
-			if (value == nullptr) {
-				std::fprintf(err, "%s: option requires an argument -- '%c'\n", name,
-					     *letter);
-				return fw_usage_error(tool, err);
-			}
-			take_fw_option(tool, *option, value, cmd, err);
+		case option_event::missing_value:
+			if (e.word != nullptr)
+				return usage_error(tool_voice, err, "option '--%s' requires an argument",
+						   e.spec->long_name);
+			return usage_error(tool_voice, err, "option requires an argument -- '%c'",
+					   e.letter);
+		case option_event::option:
+		case option_event::end:
 			break;
 		}
+		take_fw_option(tool, *e.spec, e.value, cmd, err);
+		if (cmd.help || cmd.version)
+			return exit_ok;
 	}
 	if (tool != fw_tool::setenv)
 		return exit_ok;
@@ -301,19 +213,6 @@ int for_each_line(const char *script, std::size_t length, Take take)
 	return exit_ok;
 }
 
-int device_error(FILE *err, const char *name, const char *operation, const char *key,
-		 int error)
-{
-	std::fprintf(err, "%s: " UENV_DEVICE_PATH ": %s%s%s: %s\n", name, operation,
-		     key != nullptr ? " " : "", key != nullptr ? key : "", kelenv_strerror(error));
-	switch (-error) {
-	case ENODEV:
-		return exit_device_gone;
-	default:
-		return exit_failure;
-	}
-}
-
 // `out` is the walk's context.
 int print_listed(const char *key, const char *value, void *out)
 {
@@ -327,7 +226,7 @@ int run_printenv(const fw_command &cmd, kelenv *env, FILE *out, FILE *err)
 {
 	if (cmd.name_count == 0) {
 		int error = kelenv_foreach(env, print_listed, out);
-		return error == 0 ? exit_ok : device_error(err, "fw_printenv", "list", nullptr, error);
+		return error == 0 ? exit_ok : device_error(printenv_voice, UENV_DEVICE_PATH, "list", nullptr, error, err);
 	}
 	for (std::size_t i = 0; i < cmd.name_count; ++i) {
 		const char *name = cmd.names[i];
@@ -338,7 +237,7 @@ int run_printenv(const fw_command &cmd, kelenv *env, FILE *out, FILE *err)
 		if (length == -ENOENT || length == -EINVAL || length == -ENAMETOOLONG)
 			value[0] = '\0';
 		else if (length < 0)
-			return device_error(err, "fw_printenv", "get", name, length);
+			return device_error(printenv_voice, UENV_DEVICE_PATH, "get", name, length, err);
 		if (!cmd.value_only)
 			std::fprintf(out, "%s=", name);
 		std::fprintf(out, "%s\n", value);
@@ -356,26 +255,14 @@ int make_change(kelenv *env, const char *key, const char *value)
 	return error == -ENOENT ? 0 : error;
 }
 
-// `where` is "" or "line N: ".
-int report_refused_change(FILE *err, const char *where, const char *key, int error)
+// `where` is null or "line N".
+int report_refused_change(const char *where, const char *key, int error, FILE *err)
 {
-	std::fprintf(err, "fw_setenv: %s%s: ", where, key);
-	switch (-error) {
-	case EPERM:
-		std::fputs("read-only key; only ", err);
-		print_changeable_keys(err);
-		std::fputs(" can be changed\n", err);
-		return exit_read_only;
-	case ENOSPC:
-		std::fprintf(err, "%s\n", kelenv_strerror(error));
-		return exit_env_full;
-	case ENODEV:
-		std::fprintf(err, "%s\n", kelenv_strerror(error));
-		return exit_device_gone;
-	default:
-		std::fprintf(err, "%s\n", kelenv_strerror(error));
-		return exit_failure;
-	}
+	if (error == -EPERM)
+		return report_read_only(setenv_voice, where, key, err);
+	std::fprintf(err, "fw_setenv: %s%s%s: %s\n", where != nullptr ? where : "",
+		     where != nullptr ? ": " : "", key, kelenv_strerror(error));
+	return exit_status_of(error);
 }
 
 int run_script(const char *script, std::size_t length, kelenv *env, FILE *err)
@@ -396,8 +283,8 @@ int run_script(const char *script, std::size_t length, kelenv *env, FILE *err)
 			return static_cast<int>(exit_ok);
 		}
 		char where[32];
-		std::snprintf(where, sizeof where, "line %zu: ", number);
-		int status = report_refused_change(err, where, key, error);
+		std::snprintf(where, sizeof where, "line %zu", number);
+		int status = report_refused_change(where, key, error, err);
 		if (made == 0)
 			std::fprintf(err, "fw_setenv: nothing was changed: line %zu was the script's "
 				     "first change\n", number);
@@ -420,23 +307,21 @@ int check_fw_script(const char *script, std::size_t length, FILE *err)
 			return static_cast<int>(exit_usage);
 		}
 		script_line line = parse_script_line(text, text_length);
+		char where[32];
+		std::snprintf(where, sizeof where, "script line %zu", number);
 		switch (line.what) {
 		case script_line::nothing:
 		case script_line::change:
 			return static_cast<int>(exit_ok);
 		case script_line::empty_name:
-			std::fprintf(err, "fw_setenv: script line %zu: the name is empty\n", number);
-			return static_cast<int>(exit_usage);
+			return report_key_problem(setenv_voice, key_problem::empty, line.name, 0, where,
+						  err);
 		case script_line::name_too_long:
-			std::fprintf(err, "fw_setenv: script line %zu: the name is %zu characters "
-				     "long; names hold at most %zu\n", number, line.name_length,
-				     max_key_length);
-			return static_cast<int>(exit_too_long);
+			return report_key_problem(setenv_voice, key_problem::too_long, line.name,
+						  line.name_length, where, err);
 		case script_line::value_too_long:
-			std::fprintf(err, "fw_setenv: script line %zu: the value is %zu characters "
-				     "long; values hold at most %zu\n", number, line.value_length,
-				     max_value_length);
-			return static_cast<int>(exit_too_long);
+			return report_value_too_long(setenv_voice, line.value_length, max_value_length,
+						     where, err);
 		}
 		return static_cast<int>(exit_usage);
 	});
@@ -453,7 +338,7 @@ int run_fw_command(const fw_command &cmd, const char *script, std::size_t script
 		return exit_ok;
 	int error = make_change(env, cmd.names[0], cmd.value);
 	return error == 0 ? static_cast<int>(exit_ok)
-			  : report_refused_change(err, "", cmd.names[0], error);
+			  : report_refused_change(nullptr, cmd.names[0], error, err);
 }
 
 void print_fw_help(fw_tool tool, FILE *out)
