@@ -28,11 +28,20 @@
 extern "C" {
 #endif
 
-/* Buffers that always hold a key or a value and its terminating NUL. */
+/*
+ * A buffer that always holds a key and its NUL, and the longest key a
+ * change may carry (keys have 1 to 63 characters).
+ */
 #define KELENV_KEY_SIZE		(UENV_KEY_LEN + 1)
-#define KELENV_VALUE_SIZE	(UENV_VALUE_LEN + 1)
-/* What a change may carry: keys of 1 to 63 characters, values up to 256. */
 #define KELENV_KEY_MAX		(UENV_KEY_LEN - 1)
+/*
+ * What the 256-byte value of the driver's first records carries:
+ * kelenv_get() into a buffer of KELENV_VALUE_SIZE gets any value of up to
+ * KELENV_VALUE_MAX characters whole (and shows a longer one as cut), and
+ * kelenv_set() takes values of up to KELENV_VALUE_MAX. Values may be
+ * longer: kelenv_get_whole(), kelenv_get_alloc().
+ */
+#define KELENV_VALUE_SIZE	(UENV_VALUE_LEN + 1)
 #define KELENV_VALUE_MAX	UENV_VALUE_LEN
 
 typedef struct kelenv kelenv;
@@ -61,18 +70,39 @@ void kelenv_close(kelenv *env);
 /*
  * The value of `key`, as snprintf() fills a buffer: at most size - 1
  * characters and a NUL (nothing when size is 0). Returns the value's full
- * length, 0 to 256: a result >= size means the value was cut, and a buffer
- * of KELENV_VALUE_SIZE never cuts. -ENOENT: the key is not there.
+ * length: a result >= size means the value was cut. -ENOENT: the key is
+ * not there. A driver without whole values (-ENOTTY) hands over at most
+ * 256 characters, and 256 is then the length of any longer value.
  */
 int kelenv_get(kelenv *env, const char *key, char *value, size_t size);
+
+/*
+ * The whole value of `key` and its NUL into `value` (size bytes). Returns
+ * the value's length. -ERANGE when size is not more than the length:
+ * nothing is written, and *needed (when not NULL) is the length + 1, so
+ * that the caller can retry; *needed is set on success too. -ENOENT: no
+ * such key. On a driver without the command (-ENOTTY) the 256-byte record
+ * of UENV_IOC_GET serves a value it carries whole (up to 255 characters,
+ * with its NUL in the record); a record that the value fills gives
+ * -EOVERFLOW: the value may be longer than the driver can hand over.
+ * -EPROTO: the driver's answer does not add up (a module that takes
+ * unknown commands for done and answers nothing).
+ */
+int kelenv_get_whole(kelenv *env, const char *key, char *value, size_t size, size_t *needed);
+
+/*
+ * The same into a buffer from malloc(): on success *value is the whole
+ * value, terminated (free() it), and the result its length.
+ */
+int kelenv_get_alloc(kelenv *env, const char *key, char **value);
 
 /*
  * Changes or adds `key`; the change is in flash when the call returns.
  * A NULL or empty value deletes the key (kelenv_delete). Refused before the
  * device is asked: -EINVAL for an empty key or one holding '=',
  * -ENAMETOOLONG for a key of more than 63 characters, -E2BIG for a value
- * of more than 256. The driver answers -EPERM for a read-only key, -ENOSPC
- * when the environment is full.
+ * of more than 256. The driver answers
+ * -EPERM for a read-only key, -ENOSPC when the environment is full.
  */
 int kelenv_set(kelenv *env, const char *key, const char *value);
 
@@ -97,10 +127,14 @@ int kelenv_count(kelenv *env);
 int kelenv_key_at(kelenv *env, unsigned int index, char *key, size_t size);
 
 /*
- * Calls `visit` for each key and its value (NUL-terminated), in the
- * environment's order. A change by another program meanwhile is no error:
- * a key deleted during the walk is skipped. Returns 0 at the end, the
- * first non-zero result of `visit` (the walk stops there), or an error.
+ * Calls `visit` for each key and its whole value (NUL-terminated), in the
+ * environment's order, from one snapshot of the environment
+ * (UENV_IOC_LIST). Returns 0 at the end, the first non-zero result of
+ * `visit` (the walk stops there), or an error. A driver without the list
+ * is walked key by key: a change by another program meanwhile is no error
+ * there, a key deleted during the walk is skipped, and each value follows
+ * kelenv_get_whole()'s rules (-EOVERFLOW ends the walk). -EPROTO as for
+ * kelenv_get_whole().
  */
 typedef int (*kelenv_visitor)(const char *key, const char *value, void *context);
 int kelenv_foreach(kelenv *env, kelenv_visitor visit, void *context);

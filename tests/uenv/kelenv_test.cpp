@@ -15,6 +15,20 @@ protected:
 	kelenv *env = device.env();
 };
 
+using request_list = std::vector<unsigned long>;
+
+// What kelenv_foreach() visits, when it ends with `result`.
+entry_list walk(kelenv *env, int result = 0)
+{
+	entry_list walked;
+	auto visit = [](const char *key, const char *value, void *context) {
+		static_cast<entry_list *>(context)->emplace_back(key, value);
+		return 0;
+	};
+	EXPECT_EQ(kelenv_foreach(env, visit, &walked), result);
+	return walked;
+}
+
 TEST_F(Kelenv, GetFillsTheBufferAsSnprintfDoes)
 {
 	const std::string full(256, 'v');
@@ -147,6 +161,128 @@ TEST_F(Kelenv, AWalkFollowsAnEnvironmentChangingMeanwhile)
 	EXPECT_EQ(kelenv_count(env), -ENODEV);
 }
 
+TEST_F(Kelenv, WholeValuesAtTheBoundaries)
+{
+	const std::string value(1000, 'v');
+	device.entries = {{"bootargs", value}, {"serverip", "10.0.0.2"}};
+	std::vector<char> buffer(value.size() + 1, 'x');
+	std::size_t needed = 0;
+	EXPECT_EQ(kelenv_get_whole(env, "bootargs", buffer.data(), buffer.size(), &needed), 1000);
+	EXPECT_EQ(needed, 1001u);
+	EXPECT_EQ(std::string(buffer.data()), value);
+	EXPECT_EQ(device.requests, request_list{UENV_IOC_GET_VALUE});
+
+	// One byte short: nothing written, the size needed said.
+	std::fill(buffer.begin(), buffer.end(), 'x');
+	needed = 0;
+	EXPECT_EQ(kelenv_get_whole(env, "bootargs", buffer.data(), value.size(), &needed), -ERANGE);
+	EXPECT_EQ(needed, 1001u);
+	EXPECT_EQ(std::count(buffer.begin(), buffer.end(), 'x'), 1001);
+	EXPECT_EQ(kelenv_get_whole(env, "serverip", nullptr, 0, &needed), -ERANGE);
+	EXPECT_EQ(needed, 9u);
+	EXPECT_EQ(kelenv_get_whole(env, "nosuch", buffer.data(), buffer.size(), nullptr), -ENOENT);
+	EXPECT_EQ(kelenv_get_whole(env, "a=b", buffer.data(), buffer.size(), nullptr), -EINVAL);
+
+	char *whole = nullptr;
+	ASSERT_EQ(kelenv_get_alloc(env, "bootargs", &whole), 1000);
+	EXPECT_EQ(std::string(whole), value);
+	std::free(whole);
+	EXPECT_EQ(kelenv_get_alloc(env, "nosuch", &whole), -ENOENT);
+	// More than any block holds: asked again with the size the driver wants.
+	device.entries[0].second.assign(5000, 'w');
+	device.requests.clear();
+	ASSERT_EQ(kelenv_get_alloc(env, "bootargs", &whole), 5000);
+	EXPECT_EQ(std::string(whole), device.entries[0].second);
+	std::free(whole);
+	EXPECT_EQ(device.requests, request_list(2, UENV_IOC_GET_VALUE));
+}
+
+TEST_F(Kelenv, GetShowsWhereALongValueIsCut)
+{
+	const std::string value(1000, 'v');
+	device.entries = {{"bootargs", value}};
+	char cut[KELENV_VALUE_SIZE];
+	EXPECT_EQ(kelenv_get(env, "bootargs", cut, sizeof cut), 1000);
+	EXPECT_EQ(std::string(cut), value.substr(0, 256));
+	std::vector<char> buffer(value.size() + 1);
+	EXPECT_EQ(kelenv_get(env, "bootargs", buffer.data(), buffer.size()), 1000);
+	EXPECT_EQ(std::string(buffer.data()), value);
+	EXPECT_EQ(device.requests, (request_list{UENV_IOC_GET, UENV_IOC_GET_VALUE, UENV_IOC_GET,
+						 UENV_IOC_GET_VALUE}));
+
+	// A driver without whole values: the record's 256 characters, as ever.
+	device.lacking = whole_value_commands;
+	EXPECT_EQ(kelenv_get(env, "bootargs", cut, sizeof cut), 256);
+	EXPECT_EQ(std::string(cut), value.substr(0, 256));
+}
+
+TEST_F(Kelenv, ADriverWithoutWholeValuesServesWhatItsRecordCarries)
+{
+	device.lacking = whole_value_commands;
+	const std::string carried(255, 'c'), full(256, 'f');
+	device.entries = {{"serverip", "10.0.0.1"}, {"bootargs", carried}, {"full", full}};
+	char *whole = nullptr;
+	ASSERT_EQ(kelenv_get_alloc(env, "bootargs", &whole), 255);
+	EXPECT_EQ(std::string(whole), carried);
+	std::free(whole);
+	std::vector<char> buffer(300, 'x');
+	std::size_t needed = 0;
+	EXPECT_EQ(kelenv_get_whole(env, "bootargs", buffer.data(), 255, &needed), -ERANGE);
+	EXPECT_EQ(needed, 256u);
+	EXPECT_EQ(buffer[0], 'x');
+	// A full record may hold the start of a longer value.
+	EXPECT_EQ(kelenv_get_whole(env, "full", buffer.data(), buffer.size(), &needed), -EOVERFLOW);
+	EXPECT_EQ(kelenv_get_alloc(env, "full", &whole), -EOVERFLOW);
+}
+
+// A module that takes an unknown command for done copies nothing back.
+TEST_F(Kelenv, AnAnswerThatDoesNotAddUpIsNoValue)
+{
+	device.lacking = whole_value_commands;
+	device.lacking_answer = 0;
+	device.entries = {{"bootargs", std::string(300, 'b')}};
+	char value[KELENV_VALUE_SIZE];
+	EXPECT_EQ(kelenv_get_whole(env, "bootargs", value, sizeof value, nullptr), -EPROTO);
+	EXPECT_EQ(walk(env, -EPROTO), entry_list{});
+	EXPECT_EQ(kelenv_get(env, "bootargs", value, sizeof value), 256);	// as ever
+}
+
+TEST_F(Kelenv, AWalkGivesWholeValuesFromTheListOrKeyByKey)
+{
+	const std::string long_key(64, 'k'), long_value(1000, 'v');
+	device.entries = {{long_key, "2"}, {"bootargs", long_value}, {"x", "a=b"}, {"empty", ""}};
+	EXPECT_EQ(walk(env), device.entries);
+	EXPECT_EQ(device.requests, request_list{UENV_IOC_LIST});
+	// A driver without the list: key by key, still whole; a key deleted
+	// between its position and its value is skipped.
+	device.lacking = {UENV_IOC_LIST};
+	EXPECT_EQ(walk(env), device.entries);
+	const entry_list before = device.entries;
+	device.before_get = [this] {
+		device.before_get = nullptr;
+		device.entries.erase(device.entries.begin());
+	};
+	EXPECT_EQ(walk(env), (entry_list{before[2], before[3]}));
+	device.entries = before;
+	// A list larger than a block: asked again with the size it needs.
+	device.lacking.clear();
+	device.entries[1].second.assign(5000, 'w');
+	device.requests.clear();
+	EXPECT_EQ(walk(env), device.entries);
+	EXPECT_EQ(device.requests, request_list(2, UENV_IOC_LIST));
+
+	// Without whole values: the records, asked once for whole values; a
+	// value that fills its record ends the walk.
+	device.lacking = whole_value_commands;
+	device.entries[1].second.assign(255, 'c');
+	device.requests.clear();
+	EXPECT_EQ(walk(env), device.entries);
+	EXPECT_EQ(std::count(device.requests.begin(), device.requests.end(), UENV_IOC_GET_VALUE),
+		  1);
+	device.entries[1].second.assign(256, 'f');
+	EXPECT_EQ(walk(env, -EOVERFLOW), (entry_list{{long_key, "2"}}));
+}
+
 TEST_F(Kelenv, SerialSendsTheRecordAndAReadOnlyFileChangesNothing)
 {
 	uboot_serial_config config = {};
@@ -209,6 +345,9 @@ TEST(KelenvHandle, ErrorsAreNamedInTheDriversTerms)
 	EXPECT_STREQ(kelenv_strerror(-ENOTTY), "not an environment device");
 	EXPECT_STREQ(kelenv_strerror(-ENAMETOOLONG), "the key is longer than 63 characters");
 	EXPECT_STREQ(kelenv_strerror(-E2BIG), "the value is longer than 256 characters");
+	EXPECT_STREQ(kelenv_strerror(-EOVERFLOW), "the value may be longer than 256 characters, "
+		     "more than this driver hands over");
+	EXPECT_STREQ(kelenv_strerror(-ERANGE), "the buffer is too small for the whole value");
 	EXPECT_NE(std::string(kelenv_strerror(-ENOENT)).find("not found"), std::string::npos);
 	EXPECT_NE(std::string(kelenv_strerror(-EINVAL)).find("invalid"), std::string::npos);
 	EXPECT_STREQ(kelenv_strerror(-EFAULT), "bad address");
