@@ -38,8 +38,9 @@ extern "C" {
  * What the 256-byte value of the driver's first records carries:
  * kelenv_get() into a buffer of KELENV_VALUE_SIZE gets any value of up to
  * KELENV_VALUE_MAX characters whole (and shows a longer one as cut), and
- * kelenv_set() takes values of up to KELENV_VALUE_MAX. Values may be
- * longer: kelenv_get_whole(), kelenv_get_alloc().
+ * kelenv_set() sends a value of up to KELENV_VALUE_MAX in one record, a
+ * longer one as a change set. Values may be longer: kelenv_get_whole(),
+ * kelenv_get_alloc().
  */
 #define KELENV_VALUE_SIZE	(UENV_VALUE_LEN + 1)
 #define KELENV_VALUE_MAX	UENV_VALUE_LEN
@@ -101,7 +102,9 @@ int kelenv_get_alloc(kelenv *env, const char *key, char **value);
  * A NULL or empty value deletes the key (kelenv_delete). Refused before the
  * device is asked: -EINVAL for an empty key or one holding '=',
  * -ENAMETOOLONG for a key of more than 63 characters, -E2BIG for a value
- * of more than 256. The driver answers
+ * that could never fit in the block (key + value + 2 > UENV_STRINGS_MAX).
+ * A value of more than 256 characters goes as a change set of one; a
+ * driver without change sets refuses it with -E2BIG. The driver answers
  * -EPERM for a read-only key, -ENOSPC when the environment is full.
  */
 int kelenv_set(kelenv *env, const char *key, const char *value);
@@ -138,6 +141,40 @@ int kelenv_key_at(kelenv *env, unsigned int index, char *key, size_t size);
  */
 typedef int (*kelenv_visitor)(const char *key, const char *value, void *context);
 int kelenv_foreach(kelenv *env, kelenv_visitor visit, void *context);
+
+/*
+ * A change set: changes collected in order, applied by kelenv_apply() all
+ * or none, with one flash write (UENV_IOC_CHANGE). A set serves one thread
+ * at a time; it may be applied more than once, on any handle.
+ */
+typedef struct kelenv_changes kelenv_changes;
+int kelenv_changes_new(kelenv_changes **changes);
+void kelenv_changes_free(kelenv_changes *changes);	/* NULL allowed */
+
+/*
+ * Adds "set key to value" (NULL or "" deletes; deleting an absent key is
+ * nothing to do). Refused at once, the set unchanged: -EINVAL an empty key
+ * or one holding '=', -ENAMETOOLONG a key of more than 63 characters,
+ * -E2BIG a change that could never fit in the block (key + value + 2 >
+ * UENV_STRINGS_MAX) or a set that would pass UENV_CHANGES_MAX bytes (each
+ * change takes key + value + 2). -ENOMEM.
+ */
+int kelenv_changes_set(kelenv_changes *changes, const char *key, const char *value);
+int kelenv_changes_delete(kelenv_changes *changes, const char *key);
+size_t kelenv_changes_count(const kelenv_changes *changes);
+
+/*
+ * Applies the set; an empty set does nothing. On a refusal (-EPERM a
+ * read-only key, -ENOSPC no room, -EINVAL) nothing has changed and
+ * *refused (when not NULL) is the index of the refused change, counted
+ * from 0 in the order they were added; on success and on errors that no
+ * one change caused (-EBADF, -EIO, ...) it is the number of changes. On a
+ * driver without change sets (-ENOTTY): a set of one change whose value
+ * the old record carries (up to 256 characters) goes through UENV_IOC_SET
+ * (a delete as kelenv_delete does it, an absent key being nothing to do);
+ * anything more gives -EOPNOTSUPP, nothing changed.
+ */
+int kelenv_apply(kelenv *env, const kelenv_changes *changes, size_t *refused);
 
 /*
  * Writes the serial console `config` into "bootargs" (UENV_IOC_SERIAL).

@@ -20,6 +20,15 @@ struct kelenv {
 	void *context;
 };
 
+// Each change as the driver takes it: the key and the value, each with its
+// NUL (an empty value deletes).
+struct kelenv_changes {
+	char *bytes;
+	std::size_t length;
+	std::size_t room;
+	std::size_t count;
+};
+
 namespace {
 
 constexpr const char *changeable_keys[] = {UENV_PERMITTED_KEYS};
@@ -70,6 +79,19 @@ int get_record(kelenv *env, const char *key, uboot_env_record &record)
 	std::memset(&record, 0, sizeof record);
 	std::memcpy(record.key, key, strnlen(key, sizeof record.key));
 	return device_ioctl(env, UENV_IOC_GET, &record);
+}
+
+int set_record(kelenv *env, const char *key, const char *value, std::size_t length)
+{
+	uboot_env_record record = {};
+	std::memcpy(record.key, key, std::strlen(key));
+	std::memcpy(record.value, value, length);	// unterminated when 256 long
+	return device_ioctl(env, UENV_IOC_SET, &record);
+}
+
+bool could_fit(std::size_t key_length, std::size_t value_length)
+{
+	return key_length + value_length + 2 <= UENV_STRINGS_MAX;
 }
 
 // A record of the commands that pass a buffer, with the buffer after it in
@@ -198,6 +220,25 @@ int read_whole_value(kelenv *env, const char *key, std::size_t limit, malloc_tex
 		return error;
 	bool whole_values = true;
 	return read_whole_value(env, key, limit, value, needed, whole_values);
+}
+
+// The errors by which the driver refuses one change of a set.
+bool refuses_one_change(int error)
+{
+	return error == -EPERM || error == -ENOSPC || error == -EINVAL;
+}
+
+// UENV_IOC_CHANGE with `changes`; the driver's -ENOTTY is the caller's.
+int send_changes(kelenv *env, const kelenv_changes &changes, std::size_t &refused)
+{
+	buffer_request<uboot_env_change_record> request(changes.length);
+	if (!request.allocated())
+		return -ENOMEM;
+	std::memcpy(request.buffer(), changes.bytes, changes.length);
+	int error = device_ioctl(env, UENV_IOC_CHANGE, &request.record());
+	if (refuses_one_change(error) && request.record().refused < changes.count)
+		refused = request.record().refused;
+	return error;
 }
 
 // The keys one by one, for a driver without UENV_IOC_LIST.
@@ -346,12 +387,20 @@ int kelenv_set(kelenv *env, const char *key, const char *value)
 	if (error != 0)
 		return error;
 	std::size_t length = std::strlen(value);
-	if (length > KELENV_VALUE_MAX)
+	if (!could_fit(std::strlen(key), length))
 		return -E2BIG;
-	uboot_env_record record = {};
-	std::memcpy(record.key, key, std::strlen(key));
-	std::memcpy(record.value, value, length);	// unterminated when 256 long
-	return device_ioctl(env, UENV_IOC_SET, &record);
+	if (length <= KELENV_VALUE_MAX)
+		return set_record(env, key, value, length);
+
+	// Longer: a change set of one, beyond what an older driver takes.
+	kelenv_changes one = {};
+	error = kelenv_changes_set(&one, key, value);
+	malloc_text bytes(one.bytes);
+	if (error != 0)
+		return error;
+	std::size_t refused = 0;
+	error = send_changes(env, one, refused);
+	return error == -ENOTTY ? -E2BIG : error;
 }
 
 int kelenv_delete(kelenv *env, const char *key)
@@ -438,6 +487,101 @@ int kelenv_foreach(kelenv *env, kelenv_visitor visit, void *context)
 	return 0;
 }
 
+int kelenv_changes_new(kelenv_changes **changes)
+{
+	if (changes == nullptr)
+		return -EINVAL;
+	auto *set = static_cast<kelenv_changes *>(std::calloc(1, sizeof(kelenv_changes)));
+	if (set == nullptr)
+		return -ENOMEM;
+	*changes = set;
+	return 0;
+}
+
+void kelenv_changes_free(kelenv_changes *changes)
+{
+	if (changes == nullptr)
+		return;
+	std::free(changes->bytes);
+	std::free(changes);
+}
+
+int kelenv_changes_set(kelenv_changes *changes, const char *key, const char *value)
+{
+	if (changes == nullptr)
+		return -EINVAL;
+	int error = check_key(key);
+	if (error != 0)
+		return error;
+	std::size_t key_length = std::strlen(key);
+	std::size_t value_length = value != nullptr ? std::strlen(value) : 0;
+	if (!could_fit(key_length, value_length))
+		return -E2BIG;
+	std::size_t change_length = key_length + value_length + 2;
+	if (change_length > UENV_CHANGES_MAX - changes->length)
+		return -E2BIG;
+	if (changes->bytes == nullptr || change_length > changes->room - changes->length) {
+		std::size_t room = std::max<std::size_t>(changes->room * 2, 256);
+		room = std::min<std::size_t>(std::max(room, changes->length + change_length),
+					     UENV_CHANGES_MAX);
+		auto *bytes = static_cast<char *>(std::realloc(changes->bytes, room));
+		if (bytes == nullptr)
+			return -ENOMEM;
+		changes->bytes = bytes;
+		changes->room = room;
+	}
+	char *change = changes->bytes + changes->length;
+	std::memcpy(change, key, key_length + 1);
+	change += key_length + 1;
+	if (value_length > 0)
+		std::memcpy(change, value, value_length);
+	change[value_length] = '\0';
+	changes->length += change_length;
+	++changes->count;
+	return 0;
+}
+
+int kelenv_changes_delete(kelenv_changes *changes, const char *key)
+{
+	return kelenv_changes_set(changes, key, nullptr);
+}
+
+std::size_t kelenv_changes_count(const kelenv_changes *changes)
+{
+	return changes != nullptr ? changes->count : 0;
+}
+
+int kelenv_apply(kelenv *env, const kelenv_changes *changes, std::size_t *refused)
+{
+	if (changes == nullptr)
+		return -EINVAL;
+	std::size_t refused_change = changes->count;
+	int error = 0;
+	if (changes->count > 0)
+		error = send_changes(env, *changes, refused_change);
+	if (error == -ENOTTY) {
+		// The older driver takes one change of a value its record
+		// carries; one such change is as atomic as a set of one.
+		const char *key = changes->bytes;
+		const char *value = key + std::strlen(key) + 1;
+		std::size_t length = std::strlen(value);
+		if (changes->count > 1 || length > KELENV_VALUE_MAX) {
+			error = -EOPNOTSUPP;
+		} else if (length > 0) {
+			error = set_record(env, key, value, length);
+		} else {
+			error = kelenv_delete(env, key);
+			if (error == -ENOENT)
+				error = 0;
+		}
+		if (refuses_one_change(error))
+			refused_change = 0;
+	}
+	if (refused != nullptr)
+		*refused = refused_change;
+	return error;
+}
+
 int kelenv_serial(kelenv *env, const uboot_serial_config *config)
 {
 	if (config == nullptr)
@@ -471,7 +615,8 @@ const char *kelenv_strerror(int error)
 	case -ENAMETOOLONG:
 		return "the key is longer than 63 characters";
 	case -E2BIG:
-		return "the value is longer than 256 characters";
+		return "too long: more than the 4096-byte block can hold (or a value of more "
+		       "than 256 characters, which a driver without change sets cannot take)";
 	case -ERANGE:
 		return "the buffer is too small for the whole value";
 	case -EOVERFLOW:
@@ -479,6 +624,9 @@ const char *kelenv_strerror(int error)
 		       "hands over";
 	case -EPROTO:
 		return "the driver's answer does not add up (a module that ignores the command?)";
+	case -EOPNOTSUPP:
+		return "the driver takes no change sets, only one change of up to 256 characters "
+		       "at a time";
 	case -ENOMEM:
 		return "out of memory";
 	case -EIO:
