@@ -28,11 +28,21 @@
 extern "C" {
 #endif
 
-/* Buffers that always hold a key or a value and its terminating NUL. */
+/*
+ * A buffer that always holds a key and its NUL, and the longest key a
+ * change may carry (keys have 1 to 63 characters).
+ */
 #define KELENV_KEY_SIZE		(UENV_KEY_LEN + 1)
-#define KELENV_VALUE_SIZE	(UENV_VALUE_LEN + 1)
-/* What a change may carry: keys of 1 to 63 characters, values up to 256. */
 #define KELENV_KEY_MAX		(UENV_KEY_LEN - 1)
+/*
+ * What the 256-byte value of the driver's first records carries:
+ * kelenv_get() into a buffer of KELENV_VALUE_SIZE gets any value of up to
+ * KELENV_VALUE_MAX characters whole (and shows a longer one as cut), and
+ * kelenv_set() sends a value of up to KELENV_VALUE_MAX in one record, a
+ * longer one as a change set. Values may be longer: kelenv_get_whole(),
+ * kelenv_get_alloc().
+ */
+#define KELENV_VALUE_SIZE	(UENV_VALUE_LEN + 1)
 #define KELENV_VALUE_MAX	UENV_VALUE_LEN
 
 typedef struct kelenv kelenv;
@@ -61,18 +71,41 @@ void kelenv_close(kelenv *env);
 /*
  * The value of `key`, as snprintf() fills a buffer: at most size - 1
  * characters and a NUL (nothing when size is 0). Returns the value's full
- * length, 0 to 256: a result >= size means the value was cut, and a buffer
- * of KELENV_VALUE_SIZE never cuts. -ENOENT: the key is not there.
+ * length: a result >= size means the value was cut. -ENOENT: the key is
+ * not there. A driver without whole values (-ENOTTY) hands over at most
+ * 256 characters, and 256 is then the length of any longer value.
  */
 int kelenv_get(kelenv *env, const char *key, char *value, size_t size);
+
+/*
+ * The whole value of `key` and its NUL into `value` (size bytes). Returns
+ * the value's length. -ERANGE when size is not more than the length:
+ * nothing is written, and *needed (when not NULL) is the length + 1, so
+ * that the caller can retry; *needed is set on success too. -ENOENT: no
+ * such key. On a driver without the command (-ENOTTY) the 256-byte record
+ * of UENV_IOC_GET serves a value it carries whole (up to 255 characters,
+ * with its NUL in the record); a record that the value fills gives
+ * -EOVERFLOW: the value may be longer than the driver can hand over.
+ * -EPROTO: the driver's answer does not add up (a module that takes
+ * unknown commands for done and answers nothing).
+ */
+int kelenv_get_whole(kelenv *env, const char *key, char *value, size_t size, size_t *needed);
+
+/*
+ * The same into a buffer from malloc(): on success *value is the whole
+ * value, terminated (free() it), and the result its length.
+ */
+int kelenv_get_alloc(kelenv *env, const char *key, char **value);
 
 /*
  * Changes or adds `key`; the change is in flash when the call returns.
  * A NULL or empty value deletes the key (kelenv_delete). Refused before the
  * device is asked: -EINVAL for an empty key or one holding '=',
  * -ENAMETOOLONG for a key of more than 63 characters, -E2BIG for a value
- * of more than 256. The driver answers -EPERM for a read-only key, -ENOSPC
- * when the environment is full.
+ * that could never fit in the block (key + value + 2 > UENV_STRINGS_MAX).
+ * A value of more than 256 characters goes as a change set of one; a
+ * driver without change sets refuses it with -E2BIG. The driver answers
+ * -EPERM for a read-only key, -ENOSPC when the environment is full.
  */
 int kelenv_set(kelenv *env, const char *key, const char *value);
 
@@ -97,13 +130,51 @@ int kelenv_count(kelenv *env);
 int kelenv_key_at(kelenv *env, unsigned int index, char *key, size_t size);
 
 /*
- * Calls `visit` for each key and its value (NUL-terminated), in the
- * environment's order. A change by another program meanwhile is no error:
- * a key deleted during the walk is skipped. Returns 0 at the end, the
- * first non-zero result of `visit` (the walk stops there), or an error.
+ * Calls `visit` for each key and its whole value (NUL-terminated), in the
+ * environment's order, from one snapshot of the environment
+ * (UENV_IOC_LIST). Returns 0 at the end, the first non-zero result of
+ * `visit` (the walk stops there), or an error. A driver without the list
+ * is walked key by key: a change by another program meanwhile is no error
+ * there, a key deleted during the walk is skipped, and each value follows
+ * kelenv_get_whole()'s rules (-EOVERFLOW ends the walk). -EPROTO as for
+ * kelenv_get_whole().
  */
 typedef int (*kelenv_visitor)(const char *key, const char *value, void *context);
 int kelenv_foreach(kelenv *env, kelenv_visitor visit, void *context);
+
+/*
+ * A change set: changes collected in order, applied by kelenv_apply() all
+ * or none, with one flash write (UENV_IOC_CHANGE). A set serves one thread
+ * at a time; it may be applied more than once, on any handle.
+ */
+typedef struct kelenv_changes kelenv_changes;
+int kelenv_changes_new(kelenv_changes **changes);
+void kelenv_changes_free(kelenv_changes *changes);	/* NULL allowed */
+
+/*
+ * Adds "set key to value" (NULL or "" deletes; deleting an absent key is
+ * nothing to do). Refused at once, the set unchanged: -EINVAL an empty key
+ * or one holding '=', -ENAMETOOLONG a key of more than 63 characters,
+ * -E2BIG a change that could never fit in the block (key + value + 2 >
+ * UENV_STRINGS_MAX) or a set that would pass UENV_CHANGES_MAX bytes (each
+ * change takes key + value + 2). -ENOMEM.
+ */
+int kelenv_changes_set(kelenv_changes *changes, const char *key, const char *value);
+int kelenv_changes_delete(kelenv_changes *changes, const char *key);
+size_t kelenv_changes_count(const kelenv_changes *changes);
+
+/*
+ * Applies the set; an empty set does nothing. On a refusal (-EPERM a
+ * read-only key, -ENOSPC no room, -EINVAL) nothing has changed and
+ * *refused (when not NULL) is the index of the refused change, counted
+ * from 0 in the order they were added; on success and on errors that no
+ * one change caused (-EBADF, -EIO, ...) it is the number of changes. On a
+ * driver without change sets (-ENOTTY): a set of one change whose value
+ * the old record carries (up to 256 characters) goes through UENV_IOC_SET
+ * (a delete as kelenv_delete does it, an absent key being nothing to do);
+ * anything more gives -EOPNOTSUPP, nothing changed.
+ */
+int kelenv_apply(kelenv *env, const kelenv_changes *changes, size_t *refused);
 
 /*
  * Writes the serial console `config` into "bootargs" (UENV_IOC_SERIAL).

@@ -20,7 +20,8 @@ int main(int argc, char *argv[])
 	if (new_ip) {
 		ret = kelenv_set(env, "serverip", new_ip);	/* in flash on return */
 	} else {
-		char ip[KELENV_VALUE_SIZE];	/* any value fits, terminated */
+		/* Up to 256 characters fit; kelenv_get_alloc() takes any. */
+		char ip[KELENV_VALUE_SIZE];
 		ret = kelenv_get(env, "serverip", ip, sizeof ip);
 		if (ret >= 0)
 			printf("serverip is %s\n", ip);

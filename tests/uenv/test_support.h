@@ -20,13 +20,22 @@ inline std::string field(const char *text, std::size_t size)
 	return std::string(text, strnlen(text, size));
 }
 
+using entry_list = std::vector<std::pair<std::string, std::string>>;
+
+// The commands that a module built before whole values lacks.
+inline const std::vector<unsigned long> whole_value_commands = {
+	UENV_IOC_GET_VALUE, UENV_IOC_CHANGE, UENV_IOC_LIST};
+
 class fake_env_device {
 public:
-	std::vector<std::pair<std::string, std::string>> entries;
+	entry_list entries;
 	int failure = 0;			// errno of every call when set
-	bool writable = true;			// else set and serial fail with EBADF
-	std::function<void()> before_get;	// races a change against a list
+	bool writable = true;			// else changes fail with EBADF
+	std::function<void()> before_get;	// races a change against a read
+	std::vector<unsigned long> lacking;	// commands the driver does not know
+	int lacking_answer = ENOTTY;		// 0: taken for done, nothing copied
 	std::vector<uboot_env_record> sets;
+	std::vector<entry_list> change_sets;	// as received, well formed or not
 	std::vector<uboot_serial_config> serials;
 	std::vector<unsigned long> requests;	// every ioctl, in order
 
@@ -41,6 +50,8 @@ public:
 	int ioctl(unsigned long request, void *record)
 	{
 		requests.push_back(request);
+		if (std::find(lacking.begin(), lacking.end(), request) != lacking.end())
+			return -lacking_answer;
 		switch (request) {
 		case UENV_IOC_COUNT:
 			return -count(*static_cast<std::uint32_t *>(record));
@@ -53,6 +64,13 @@ public:
 		case UENV_IOC_SERIAL:
 			return writable ? -serial(*static_cast<const uboot_serial_config *>(record))
 					: -EBADF;
+		case UENV_IOC_GET_VALUE:
+			return -get_value(*static_cast<uboot_env_value_record *>(record));
+		case UENV_IOC_CHANGE:
+			return writable ? -change(*static_cast<uboot_env_change_record *>(record))
+					: -EBADF;
+		case UENV_IOC_LIST:
+			return -list(*static_cast<uboot_env_list_record *>(record));
 		default:
 			return -ENOTTY;
 		}
@@ -110,6 +128,84 @@ public:
 		return failure;
 	}
 
+	// The buffer follows the record; too small, it gets nothing and the
+	// size asked for comes back.
+	int get_value(uboot_env_value_record &record)
+	{
+		if (before_get)
+			before_get();
+		if (failure)
+			return failure;
+		if (strnlen(record.key, UENV_KEY_LEN) == UENV_KEY_LEN)
+			return EINVAL;
+		auto entry = find(record.key);
+		if (entry == entries.end())
+			return ENOENT;
+		return copy_out(record, entry->second.c_str(), entry->second.size() + 1);
+	}
+
+	// All or none, in order, the first refused change named. A set key
+	// must be permitted (everything but "ethaddr" here).
+	int change(uboot_env_change_record &record)
+	{
+		const char *at = reinterpret_cast<const char *>(&record + 1);
+		const char *end = at + record.size;
+		auto next_string = [&](std::string &text) {
+			auto nul = static_cast<const char *>(std::memchr(at, '\0', end - at));
+			if (nul == nullptr)
+				return false;
+			text.assign(at, nul);
+			at = nul + 1;
+			return true;
+		};
+		entry_list received, result = entries;
+		int error = 0;
+		auto refuse = [&](int refusal, std::size_t index) {
+			if (error == 0) {
+				error = refusal;
+				record.refused = static_cast<__u32>(index);
+			}
+		};
+		for (std::size_t index = 0; at < end; ++index) {
+			std::string key, value;
+			if (!next_string(key) || !next_string(value)) {
+				refuse(EINVAL, index);	// a change cut short
+				break;
+			}
+			received.emplace_back(key, value);
+			if (key.empty() || key.size() >= UENV_KEY_LEN || key.find('=') != key.npos)
+				refuse(EINVAL, index);
+			else if (key == "ethaddr")
+				refuse(EPERM, index);
+			auto entry = std::find_if(result.begin(), result.end(),
+						  [&](const auto &e) { return e.first == key; });
+			if (entry == result.end() && !value.empty())
+				result.emplace_back(key, value);
+			else if (entry != result.end() && value.empty())
+				result.erase(entry);
+			else if (entry != result.end())
+				entry->second = value;
+		}
+		change_sets.push_back(received);
+		if (failure || error)
+			return failure ? failure : error;
+		entries = result;
+		return 0;
+	}
+
+	int list(uboot_env_list_record &record)
+	{
+		if (before_get)
+			before_get();
+		if (failure)
+			return failure;
+		std::string strings;
+		for (const auto &entry : entries)
+			strings += entry.first + "=" + entry.second + std::string(1, '\0');
+		record.count = static_cast<__u32>(entries.size());
+		return copy_out(record, strings.data(), strings.size());
+	}
+
 private:
 	kelenv *env_ = nullptr;
 	static int call_ioctl(void *self, unsigned long request, void *record)
@@ -117,6 +213,18 @@ private:
 		return static_cast<fake_env_device *>(self)->ioctl(request, record);
 	}
 	static constexpr kelenv_ops ops_ = {call_ioctl, nullptr};
+
+	// Into the buffer after the record, of the record's `size` bytes.
+	template <typename Record>
+	static int copy_out(Record &record, const char *bytes, std::size_t length)
+	{
+		std::size_t room = record.size;
+		record.size = static_cast<__u32>(length);
+		if (length > room)
+			return ERANGE;
+		std::memcpy(&record + 1, bytes, length);
+		return 0;
+	}
 
 	// Keys compare over at most their 64-byte field, as in the driver.
 	std::vector<std::pair<std::string, std::string>>::iterator find(const char *key)
