@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 
 #include "uenv.h"
@@ -189,14 +190,18 @@ int check_key(const voice &tool, const char *key, FILE *err)
 	return report_key_problem(tool, problem, key, std::strlen(key), nullptr, err);
 }
 
-bool join_words(char *const *words, std::size_t count, char *value, std::size_t max_length,
-		std::size_t &length)
+int join_words(const voice &tool, char *const *words, std::size_t count, char *&value,
+	       std::size_t &length, FILE *err)
 {
 	length = 0;
 	for (std::size_t i = 0; i < count; ++i)
 		length += std::strlen(words[i]) + (i > 0 ? 1 : 0);
-	if (length > max_length)
-		return false;
+	std::free(value);
+	value = static_cast<char *>(std::malloc(length + 1));
+	if (value == nullptr) {
+		std::fprintf(err, "%s: out of memory\n", tool.program);
+		return exit_failure;
+	}
 	std::size_t at = 0;
 	for (std::size_t i = 0; i < count; ++i) {
 		if (i > 0)
@@ -206,15 +211,19 @@ bool join_words(char *const *words, std::size_t count, char *value, std::size_t 
 		at += word_length;
 	}
 	value[at] = '\0';
-	return true;
+	return exit_ok;
 }
 
-int report_value_too_long(const voice &tool, std::size_t length, std::size_t max_length,
-			  const char *where, FILE *err)
+int check_value_fits(const voice &tool, const char *key, std::size_t key_length,
+		     std::size_t value_length, const char *where, FILE *err)
 {
+	// KEY=VALUE and its NUL, in the room the block has for strings.
+	std::size_t most = UENV_STRINGS_MAX - 2 - key_length;
+	if (value_length <= most)
+		return exit_ok;
 	print_where(err, tool, where);
-	std::fprintf(err, "the value is %zu characters long; values hold at most %zu\n", length,
-		     max_length);
+	std::fprintf(err, "the value is %zu characters long; with the %s %.*s, values hold at most "
+		     "%zu\n", value_length, tool.noun, static_cast<int>(key_length), key, most);
 	return exit_too_long;
 }
 
@@ -258,6 +267,8 @@ int exit_status_of(int error)
 		return exit_env_full;
 	case ENODEV:
 		return exit_device_gone;
+	case E2BIG:
+		return exit_too_long;
 	default:
 		return exit_failure;
 	}

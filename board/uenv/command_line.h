@@ -102,16 +102,17 @@ int report_key_problem(const voice &tool, key_problem problem, const char *key,
 // The key's check and its report in one; exit_ok when it is good.
 int check_key(const voice &tool, const char *key, FILE *err);
 
-// The `count` words joined by single blanks into `value` (room for
-// `max_length` characters and a NUL), as U-Boot's fw_setenv joins them.
-// False, with `length` the joined length, when they do not fit.
-bool join_words(char *const *words, std::size_t count, char *value, std::size_t max_length,
-		std::size_t &length);
+// The `count` words joined by single blanks into `value` (from malloc(),
+// terminated; the caller frees it), as U-Boot's fw_setenv joins them.
+// exit_ok, or exit_failure after saying that memory ran out.
+int join_words(const voice &tool, char *const *words, std::size_t count, char *&value,
+	       std::size_t &length, FILE *err);
 
-// "PROGRAM: the value is N characters long; values hold at most M", after
-// "where: " when `where` is not null; returns exit_too_long.
-int report_value_too_long(const voice &tool, std::size_t length, std::size_t max_length,
-			  const char *where, FILE *err);
+// Whether KEY=VALUE, `key_length` and `value_length` characters, can fit in
+// the environment's block at all; if not, says so ("PROGRAM: [WHERE: ]the
+// value is N characters long; ...") and returns exit_too_long.
+int check_value_fits(const voice &tool, const char *key, std::size_t key_length,
+		     std::size_t value_length, const char *where, FILE *err);
 
 // "PROGRAM: MESSAGE", then the tool's usage hint; returns exit_usage.
 __attribute__((format(printf, 3, 4)))

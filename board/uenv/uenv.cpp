@@ -51,6 +51,10 @@ const char *uenv_reason(int error)
 		return "the device is gone (the driver was unbound from it)";
 	case ENOTTY:
 		return "not an environment device";
+	case EOVERFLOW:
+	case EOPNOTSUPP:
+	case E2BIG:
+		return kelenv_strerror(error);	// what an older driver cannot do
 	default:
 		return std::strerror(-error);
 	}
@@ -223,11 +227,12 @@ int take_set_operands(int argc, char *const argv[], int i, bool, command &cmd,
 	cmd.keys = argv + i;
 	cmd.key_count = 1;
 	++i;
-	if (!join_words(argv + i, static_cast<std::size_t>(argc - i), cmd.value, max_value_length,
-			cmd.value_length))
-		return report_value_too_long(uenv_voice, cmd.value_length, max_value_length, nullptr,
-					     err);
-	return exit_ok;
+	status = join_words(uenv_voice, argv + i, static_cast<std::size_t>(argc - i), cmd.value,
+			    cmd.value_length, err);
+	if (status != exit_ok)
+		return status;
+	return check_value_fits(uenv_voice, cmd.keys[0], std::strlen(cmd.keys[0]), cmd.value_length,
+				nullptr, err);
 }
 
 int take_serial_operands(int argc, char *const argv[], int i, bool, command &cmd,
@@ -305,6 +310,11 @@ int take_options(option_reader &words, command &cmd, const subcommand *command,
 
 } // namespace
 
+command::~command()
+{
+	std::free(value);
+}
+
 int parse_command_line(int argc, char *const argv[], command &cmd, FILE *err)
 {
 	parse_state state;
@@ -376,8 +386,8 @@ int run_get(const command &cmd, kelenv *env, FILE *out, FILE *err)
 	int status = exit_ok;
 	for (std::size_t k = 0; k < cmd.key_count; ++k) {
 		const char *key = cmd.keys[k];
-		char value[KELENV_VALUE_SIZE];
-		int length = kelenv_get(env, key, value, sizeof value);
+		char *value = nullptr;
+		int length = kelenv_get_alloc(env, key, &value);
 		if (length == -ENOENT) {
 			std::fprintf(err, "uenv: %s: not in the environment\n", key);
 			status = exit_key_absent;
@@ -386,6 +396,7 @@ int run_get(const command &cmd, kelenv *env, FILE *out, FILE *err)
 		if (length < 0)
 			return report_device_error(err, cmd, "get", key, length);
 		print_entry(out, key, value, cmd.value_only);
+		std::free(value);
 	}
 	return status;
 }
@@ -416,6 +427,9 @@ int run_set(const command &cmd, kelenv *env, FILE *err)
 		return report_read_only(uenv_voice, nullptr, key, err);
 	case ENOSPC:
 		return report_full(err);
+	case E2BIG:	// a long value, and a driver without change sets
+		report_device_error(err, cmd, "set", key, error);
+		return exit_too_long;
 	default:
 		return report_device_error(err, cmd, "set", key, error);
 	}
@@ -560,8 +574,9 @@ void print_help(FILE *out)
 "\n", out);
 	std::fputs("Only ", out);
 	print_changeable_keys(out);
-	std::fprintf(out, " can be changed.\nKeys hold at most %zu characters, values at most %zu.\n",
-		     max_key_length, max_value_length);
+	std::fprintf(out, " can be changed.\nKeys hold at most %zu characters; a value as much as the\n"
+		     "block holds (%d bytes of KEY=VALUE strings, each with its NUL).\n",
+		     max_key_length, UENV_STRINGS_MAX);
 	std::fputs("For serial:", out);
 	const serial_rule ranges[] = {serial_rule::port, serial_rule::data_bits, serial_rule::baud};
 	for (serial_rule rule : ranges) {

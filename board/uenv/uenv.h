@@ -50,8 +50,6 @@ inline constexpr exit_status_info exit_statuses[] = {
 #undef UENV_EXIT_INFO
 };
 
-// Values may fill their 256 bytes without a terminator.
-constexpr std::size_t max_value_length = UENV_VALUE_LEN;
 static_assert(max_key_length == UENV_KEY_LEN - 1, "keys travel NUL-terminated in their field");
 
 enum class action { help, list, get, set, serial };
@@ -62,9 +60,14 @@ struct command {
 	const char *const *keys = nullptr;	// in argv; get: one or more
 	std::size_t key_count = 0;	// set: exactly one
 	bool value_only = false;	// get -n
-	char value[max_value_length + 1] = {};	// set: the words joined
+	char *value = nullptr;		// set: the words joined (malloc'ed)
 	std::size_t value_length = 0;	// 0: delete the key
 	uboot_serial_config serial = {};	// serial: the record to send
+
+	command() = default;
+	command(const command &) = delete;
+	command &operator=(const command &) = delete;
+	~command();
 };
 
 // The board's default console: ttyS0, 115200 baud, no parity, 8 bits.
@@ -110,8 +113,9 @@ struct fw_command {
 	// between them, as with getopt); null when there are none.
 	const char **names = nullptr;
 	std::size_t name_count = 0;
-	// fw_setenv NAME VALUE...: the words after NAME joined by blanks.
-	char value[max_value_length + 1] = {};
+	// fw_setenv NAME VALUE...: the words after NAME joined by blanks
+	// (malloc'ed).
+	char *value = nullptr;
 	std::size_t value_length = 0;	// 0: delete NAME
 
 	fw_command() = default;
@@ -151,8 +155,8 @@ int check_fw_script(const char *script, std::size_t length, FILE *err);
 
 // Runs a parsed command (neither help nor version) on `env`, opened
 // read-write for fw_setenv, with the checked text of its script if it has
-// one. Changes are made one by one, in their order; the first refused one
-// ends the run.
+// one. A script is one change set: all of its changes, with one flash
+// write, or none.
 int run_fw_command(const fw_command &cmd, const char *script, std::size_t script_length,
 		   kelenv *env, FILE *out, FILE *err);
 

@@ -11,6 +11,7 @@ namespace uenv {
 fw_command::~fw_command()
 {
 	std::free(names);
+	std::free(value);
 }
 
 const char *fw_tool_name(fw_tool tool)
@@ -88,13 +89,13 @@ int take_setenv_words(fw_command &cmd, FILE *err)
 	if (cmd.name_count == 0)
 		return exit_ok;
 	int status = check_key(setenv_voice, cmd.names[0], err);
+	if (status == exit_ok)
+		status = join_words(setenv_voice, const_cast<char *const *>(cmd.names + 1),
+				    cmd.name_count - 1, cmd.value, cmd.value_length, err);
 	if (status != exit_ok)
 		return status;
-	if (!join_words(const_cast<char *const *>(cmd.names + 1), cmd.name_count - 1, cmd.value,
-			max_value_length, cmd.value_length))
-		return report_value_too_long(setenv_voice, cmd.value_length, max_value_length,
-					     nullptr, err);
-	return exit_ok;
+	return check_value_fits(setenv_voice, cmd.names[0], std::strlen(cmd.names[0]),
+				cmd.value_length, nullptr, err);
 }
 
 } // namespace
@@ -185,8 +186,9 @@ script_line parse_script_line(const char *line, std::size_t length)
 		parsed.what = script_line::empty_name;
 	else if (parsed.name_length > max_key_length)
 		parsed.what = script_line::name_too_long;
+	// KEY=VALUE and its NUL in the block's room for strings.
 	// cppcheck-suppress knownConditionTrueFalse ; it misreads the loops above
-	else if (parsed.value_length > max_value_length)
+	else if (parsed.name_length + parsed.value_length + 2 > UENV_STRINGS_MAX)
 		parsed.what = script_line::value_too_long;
 	else
 		parsed.what = script_line::change;
@@ -226,21 +228,22 @@ int run_printenv(const fw_command &cmd, kelenv *env, FILE *out, FILE *err)
 {
 	if (cmd.name_count == 0) {
 		int error = kelenv_foreach(env, print_listed, out);
-		return error == 0 ? exit_ok : device_error(printenv_voice, UENV_DEVICE_PATH, "list", nullptr, error, err);
+		return error == 0 ? exit_ok
+				  : device_error(printenv_voice, UENV_DEVICE_PATH, "list", nullptr, error,
+						 err);
 	}
 	for (std::size_t i = 0; i < cmd.name_count; ++i) {
 		const char *name = cmd.names[i];
-		char value[KELENV_VALUE_SIZE];
-		int length = kelenv_get(env, name, value, sizeof value);
+		char *value = nullptr;
+		int length = kelenv_get_alloc(env, name, &value);
 		// An empty name, a name with '=' or too long for a key is in no
 		// environment either.
-		if (length == -ENOENT || length == -EINVAL || length == -ENAMETOOLONG)
-			value[0] = '\0';
-		else if (length < 0)
+		if (length < 0 && length != -ENOENT && length != -EINVAL && length != -ENAMETOOLONG)
 			return device_error(printenv_voice, UENV_DEVICE_PATH, "get", name, length, err);
 		if (!cmd.value_only)
 			std::fprintf(out, "%s=", name);
-		std::fprintf(out, "%s\n", value);
+		std::fprintf(out, "%s\n", length >= 0 ? value : "");
+		std::free(value);
 	}
 	return exit_ok;
 }
@@ -265,35 +268,92 @@ int report_refused_change(const char *where, const char *key, int error, FILE *e
 	return exit_status_of(error);
 }
 
-int run_script(const char *script, std::size_t length, kelenv *env, FILE *err)
+// Where each change of a script came from.
+struct script_change {
+	std::size_t line;
+	const char *name;	// in the script, not terminated
+	std::size_t name_length;
+};
+
+void report_script_not_applied(FILE *err)
 {
-	std::size_t made = 0;
-	return for_each_line(script, length, [&](std::size_t number, const char *text,
-						 std::size_t text_length) {
+	std::fputs("fw_setenv: nothing was changed: a script is applied whole or not at all\n", err);
+}
+
+// The script's changes into `changes`, in order, each noted in `origins`.
+int collect_script(const char *script, std::size_t length, kelenv_changes *changes,
+		   script_change *origins, std::size_t &count, FILE *err)
+{
+	// The longest line, terminated, for the key and the value.
+	char *scratch = static_cast<char *>(std::malloc(length + 2));
+	if (scratch == nullptr) {
+		std::fputs("fw_setenv: out of memory\n", err);
+		return exit_failure;
+	}
+	count = 0;
+	int status = for_each_line(script, length, [&](std::size_t number, const char *text,
+						       std::size_t text_length) {
 		script_line line = parse_script_line(text, text_length);
 		if (line.what == script_line::nothing)
 			return static_cast<int>(exit_ok);
-		char key[UENV_KEY_LEN] = {};
-		char value[max_value_length + 1] = {};
-		std::memcpy(key, line.name, line.name_length);
+		std::memcpy(scratch, line.name, line.name_length);
+		scratch[line.name_length] = '\0';
+		char *value = scratch + line.name_length + 1;
 		std::memcpy(value, line.value, line.value_length);
-		int error = make_change(env, key, value);
-		if (error == 0) {
-			++made;
-			return static_cast<int>(exit_ok);
+		value[line.value_length] = '\0';
+		int error = kelenv_changes_set(changes, scratch, value);
+		if (error == -E2BIG) {
+			std::fprintf(err, "fw_setenv: line %zu: the script's changes take more than %d "
+				     "bytes, more than the driver applies at once\n", number,
+				     UENV_CHANGES_MAX);
+			return static_cast<int>(exit_too_long);
 		}
-		char where[32];
-		std::snprintf(where, sizeof where, "line %zu", number);
-		int status = report_refused_change(where, key, error, err);
-		if (made == 0)
-			std::fprintf(err, "fw_setenv: nothing was changed: line %zu was the script's "
-				     "first change\n", number);
-		else
-			std::fprintf(err, "fw_setenv: the %zu change%s before line %zu stay%s made; "
-				     "line %zu and the rest of the script were not applied\n", made,
-				     made == 1 ? "" : "s", number, made == 1 ? "s" : "", number);
-		return status;
+		if (error != 0) {
+			std::fprintf(err, "fw_setenv: line %zu: %s\n", number, kelenv_strerror(error));
+			return exit_status_of(error);
+		}
+		origins[count++] = {number, line.name, line.name_length};
+		return static_cast<int>(exit_ok);
 	});
+	std::free(scratch);
+	return status;
+}
+
+// The whole script is one change set: the driver checks the environment it
+// makes, then writes it to flash once, or changes nothing.
+int run_script(const char *script, std::size_t length, kelenv *env, FILE *err)
+{
+	std::size_t lines = 1;
+	for (std::size_t i = 0; i < length; ++i)
+		lines += script[i] == '\n' ? 1 : 0;
+	kelenv_changes *changes = nullptr;
+	auto *origins = static_cast<script_change *>(std::malloc(lines * sizeof(script_change)));
+	if (origins == nullptr || kelenv_changes_new(&changes) != 0) {
+		std::free(origins);
+		std::fputs("fw_setenv: out of memory\n", err);
+		return exit_failure;
+	}
+	std::size_t count = 0;
+	int status = collect_script(script, length, changes, origins, count, err);
+	if (status == exit_ok) {
+		std::size_t refused = count;
+		int error = kelenv_apply(env, changes, &refused);
+		if (error != 0 && refused < count) {
+			const script_change &change = origins[refused];
+			char where[32], key[UENV_KEY_LEN] = {};
+			std::snprintf(where, sizeof where, "line %zu", change.line);
+			std::memcpy(key, change.name, change.name_length);
+			status = report_refused_change(where, key, error, err);
+		} else if (error != 0) {
+			status = device_error(setenv_voice, UENV_DEVICE_PATH, "script", nullptr, error,
+					      err);
+		}
+		if (error != 0)
+			report_script_not_applied(err);
+	}
+	kelenv_changes_free(changes);
+	std::free(origins);
+	return status;
 }
 
 } // namespace
@@ -320,8 +380,8 @@ int check_fw_script(const char *script, std::size_t length, FILE *err)
 			return report_key_problem(setenv_voice, key_problem::too_long, line.name,
 						  line.name_length, where, err);
 		case script_line::value_too_long:
-			return report_value_too_long(setenv_voice, line.value_length, max_value_length,
-						     where, err);
+			return check_value_fits(setenv_voice, line.name, line.name_length,
+						line.value_length, where, err);
 		}
 		return static_cast<int>(exit_usage);
 	});
@@ -357,15 +417,15 @@ void print_fw_help(fw_tool tool, FILE *out)
 "Usage: fw_setenv NAME [VALUE...]\n"
 "       fw_setenv -s FILE\n"
 "Changes the boot loader's (U-Boot's) environment through " UENV_DEVICE_PATH ", one flash\n"
-"write per change, as U-Boot's fw_setenv does:\n"
+"write per command, as U-Boot's fw_setenv does:\n"
 "  NAME VALUE...         set NAME to the VALUE words joined by single blanks\n"
 "  NAME                  delete NAME (nothing to do if absent)\n"
 "  -s, --script FILE     one change per line of FILE ('-': standard input):\n"
 "                        \"NAME VALUE\" or \"NAME=VALUE\"; a NAME alone deletes it;\n"
 "                        empty lines and lines starting with '#' are skipped.\n"
-"                        Every line is checked before the first change; the\n"
-"                        first change the driver refuses ends the script, and\n"
-"                        the changes before it stay made.\n", out);
+"                        The script is applied whole, with one flash write,\n"
+"                        or not at all: a line the driver refuses (named in\n"
+"                        the message) changes nothing.\n", out);
 	}
 	std::fputs(
 "  -c, --config FILE     accepted and ignored: the driver knows where the\n"
@@ -377,8 +437,9 @@ void print_fw_help(fw_tool tool, FILE *out)
 "\n", out);
 	std::fputs("Only ", out);
 	print_changeable_keys(out);
-	std::fprintf(out, " can be changed.\nNames hold at most %zu characters, values at most %zu."
-		     "\n\nExit status:\n", max_key_length, max_value_length);
+	std::fprintf(out, " can be changed.\nNames hold at most %zu characters; a value as much as the"
+		     "\nblock holds (%d bytes of NAME=VALUE strings, each with its NUL).\n\n"
+		     "Exit status:\n", max_key_length, UENV_STRINGS_MAX);
 	for (const exit_status_info &status : exit_statuses)
 		std::fprintf(out, "  %d  %s\n", status.status, status.meaning);
 }

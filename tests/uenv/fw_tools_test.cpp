@@ -184,7 +184,7 @@ TEST_F(FwTools, SetenvRefusals)
 	EXPECT_EQ(setenv({"a=b", "1"}), uenv::exit_usage);
 	EXPECT_EQ(setenv({"", "1"}), uenv::exit_usage);
 	EXPECT_EQ(setenv({std::string(64, 'k'), "1"}), uenv::exit_too_long);
-	EXPECT_EQ(setenv({"serverip", std::string(200, 'a'), std::string(56, 'b')}),
+	EXPECT_EQ(setenv({"serverip", std::string(4000, 'a'), std::string(81, 'b')}),
 		  uenv::exit_too_long);
 	EXPECT_EQ(err.text(),
 		  "fw_setenv: ethaddr: read-only key; only serverip, bootargs, device_type, "
@@ -195,7 +195,8 @@ TEST_F(FwTools, SetenvRefusals)
 		  "fw_setenv: the name is empty\n"
 		  "fw_setenv: name '" + std::string(64, 'k') + "' is 64 characters long; names "
 		  "hold at most 63\n"
-		  "fw_setenv: the value is 257 characters long; values hold at most 256\n");
+		  "fw_setenv: the value is 4082 characters long; with the name serverip, values hold "
+		  "at most 4081\n");
 	EXPECT_EQ(device.sets.size(), 1u);	// the driver refused ethaddr
 
 	struct {
@@ -241,10 +242,10 @@ TEST(FwScript, LinesOfBothForms)
 		{"=1", uenv::script_line::empty_name, "", "1"},
 		{std::string(64, 'k') + " 1", uenv::script_line::name_too_long, std::string(64, 'k'),
 		 "1"},
-		{"serverip " + std::string(257, 'v'), uenv::script_line::value_too_long, "serverip",
-		 std::string(257, 'v')},
-		{"serverip " + std::string(256, 'v'), uenv::script_line::change, "serverip",
-		 std::string(256, 'v')},
+		{"serverip " + std::string(4082, 'v'), uenv::script_line::value_too_long, "serverip",
+		 std::string(4082, 'v')},
+		{"serverip " + std::string(4081, 'v'), uenv::script_line::change, "serverip",
+		 std::string(4081, 'v')},
 	};
 	for (const auto &c : cases) {
 		uenv::script_line line = uenv::parse_script_line(c.line.data(), c.line.size());
@@ -268,51 +269,65 @@ TEST(FwScript, EveryLineIsCheckedFirst)
 	EXPECT_EQ(uenv::check_fw_script(bad.data(), bad.size(), err.file), uenv::exit_usage);
 	const std::string nul = std::string("serverip 1\nbootargs \0x\n", 24);
 	EXPECT_EQ(uenv::check_fw_script(nul.data(), nul.size(), err.file), uenv::exit_usage);
-	const std::string long_value = "#\nserverip " + std::string(300, 'v') + "\n";
+	const std::string long_value = "#\nserverip " + std::string(4090, 'v') + "\n";
 	EXPECT_EQ(uenv::check_fw_script(long_value.data(), long_value.size(), err.file),
 		  uenv::exit_too_long);
 	EXPECT_EQ(err.text(), "fw_setenv: script line 3: the name is empty\n"
 		  "fw_setenv: script line 2 holds a NUL byte\n"
-		  "fw_setenv: script line 2: the value is 300 characters long; values hold at "
-		  "most 256\n");
+		  "fw_setenv: script line 2: the value is 4090 characters long; with the name "
+		  "serverip, values hold at most 4081\n");
 }
 
-TEST_F(FwTools, ScriptChangesOneByOneUntilARefusal)
+// A script is one change set: the driver gets all of its changes at once
+// and applies them with one write, and a refusal anywhere changes nothing.
+TEST_F(FwTools, ScriptIsAppliedWholeOrNotAtAll)
 {
 	device.entries = {{"serverip", "10.0.0.1"}, {"update_ip", "10.0.0.9"}};
 	const std::string script = "# set up\nserverip 10.0.0.2\n\nbootargs=mem=42M console=ttyS0\n"
 				   "update_ip\nidentification\n";
 	EXPECT_EQ(setenv({"-s", "script.txt"}, script), uenv::exit_ok);
-	EXPECT_EQ(environment(), (entry_list{{"serverip", "10.0.0.2"},
-					     {"bootargs", "mem=42M console=ttyS0"}}));
-	EXPECT_EQ(device.sets.size(), 3u);	// one per change; the absent key costs none
+	const entry_list after = {{"serverip", "10.0.0.2"}, {"bootargs", "mem=42M console=ttyS0"}};
+	EXPECT_EQ(environment(), after);
+	ASSERT_EQ(device.change_sets.size(), 1u);
+	EXPECT_EQ(device.change_sets[0], (entry_list{{"serverip", "10.0.0.2"},
+						     {"bootargs", "mem=42M console=ttyS0"},
+						     {"update_ip", ""}, {"identification", ""}}));
+	EXPECT_TRUE(device.sets.empty());
 
-	device.sets.clear();
 	const std::string refused = "serverip 10.0.0.3\ndevice_type x1\nethaddr 00:02\n"
 				    "update_ip 10.0.0.4\n";
 	EXPECT_EQ(setenv({"--script=-"}, refused), uenv::exit_read_only);
-	EXPECT_EQ(device.sets.size(), 3u);
-	EXPECT_EQ(environment(), (entry_list{{"serverip", "10.0.0.3"},
-					     {"bootargs", "mem=42M console=ttyS0"},
-					     {"device_type", "x1"}}));
-	EXPECT_EQ(setenv({"-s", "-"}, "ethaddr 00:02\nserverip 1\n"), uenv::exit_read_only);
-	EXPECT_EQ(setenv({"-s", "-"}, "#\nserverip 1\nbootcmd\n"), uenv::exit_read_only);
+	EXPECT_EQ(setenv({"-s", "-"}, "#\nethaddr 00:02\nserverip 1\n"), uenv::exit_read_only);
+	EXPECT_EQ(environment(), after);
 	const std::string refusal = "read-only key; only serverip, bootargs, device_type, "
 				    "identification and update_ip can be changed\n";
-	EXPECT_EQ(err.text(),
-		  "fw_setenv: line 3: ethaddr: " + refusal +
-		  "fw_setenv: the 2 changes before line 3 stay made; line 3 and the rest of the "
-		  "script were not applied\n"
-		  "fw_setenv: line 1: ethaddr: " + refusal +
-		  "fw_setenv: nothing was changed: line 1 was the script's first change\n"
-		  "fw_setenv: line 3: bootcmd: " + refusal +
-		  "fw_setenv: the 1 change before line 3 stays made; line 3 and the rest of the "
-		  "script were not applied\n");
+	const std::string nothing = "fw_setenv: nothing was changed: a script is applied whole or "
+				    "not at all\n";
+	EXPECT_EQ(err.text(), "fw_setenv: line 3: ethaddr: " + refusal + nothing +
+		  "fw_setenv: line 2: ethaddr: " + refusal + nothing);
 
-	// A bad line anywhere: nothing is changed.
-	device.sets.clear();
+	// What no one line caused, and a driver without change sets.
+	captured more;
+	arguments args({"-s", "-"}, "fw_setenv");
+	uenv::fw_command cmd;
+	ASSERT_EQ(uenv::parse_fw_command_line(fw_tool::setenv, args.argc(), args.argv(), cmd,
+					      more.file), uenv::exit_ok);
+	const std::string two = "serverip 1\nupdate_ip 2\n";
+	device.failure = EIO;
+	EXPECT_EQ(uenv::run_fw_command(cmd, two.data(), two.size(), device.env(), out.file,
+				       more.file), uenv::exit_failure);
+	device.failure = 0;
+	device.lacking = whole_value_commands;
+	EXPECT_EQ(uenv::run_fw_command(cmd, two.data(), two.size(), device.env(), out.file,
+				       more.file), uenv::exit_failure);
+	EXPECT_EQ(more.text(), "fw_setenv: /dev/env: script: flash read or write error\n" + nothing +
+		  "fw_setenv: /dev/env: script: " + kelenv_strerror(-EOPNOTSUPP) + "\n" + nothing);
+	EXPECT_EQ(environment(), after);
+
+	// A bad line anywhere: nothing reaches the driver.
+	device.change_sets.clear();
 	EXPECT_EQ(setenv({"-s", "-"}, "serverip 1\n=x\n"), uenv::exit_usage);
-	EXPECT_TRUE(device.sets.empty());
+	EXPECT_TRUE(device.change_sets.empty());
 }
 
 TEST_F(FwTools, ScriptWinsOverWords)

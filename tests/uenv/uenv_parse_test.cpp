@@ -54,7 +54,9 @@ TEST(UenvParse, StatusOfEachBadCommandLine)
 		{{"get", k63}, uenv::exit_ok},
 		{{"get", "serverip", k64}, uenv::exit_too_long},
 		{{"set", k64, "v"}, uenv::exit_too_long},
-		{{"set", "bootargs", std::string(128, 'a'), std::string(128, 'b')}, uenv::exit_too_long},
+		// bootargs=VALUE and its NUL fill the block's 4091 bytes, one more does not fit.
+		{{"set", "bootargs", std::string(2040, 'a'), std::string(2040, 'b')}, uenv::exit_ok},
+		{{"set", "bootargs", std::string(2040, 'a'), std::string(2041, 'b')}, uenv::exit_too_long},
 		{{"serial", "--baud"}, uenv::exit_usage},
 		{{"serial", "ttyS1"}, uenv::exit_usage},
 		{{"serial", "--tty", "1", "--baud", "9600"}, uenv::exit_usage},

@@ -39,6 +39,18 @@ TEST_F(UenvRun, ListAndGetPrintFullFieldsWithoutTerminators)
 	EXPECT_EQ(out.text(), "bootcmd=run boot\n" + key + "=" + value + "\nempty=\n" + value +
 		  "\nserverip=10.0.0.2\nbootargs=" + value + "\n");
 	EXPECT_EQ(err.text(), "uenv: nothing: not in the environment\n");
+
+	// Longer than any record: whole, through the list and alone.
+	const std::string command_line(1000, 'c');
+	device.entries = {{"bootargs", command_line}};
+	captured whole;
+	arguments args({"get", "-n", "bootargs"});
+	uenv::command cmd;
+	ASSERT_EQ(uenv::parse_command_line(args.argc(), args.argv(), cmd, err.file), uenv::exit_ok);
+	EXPECT_EQ(uenv::run_command(cmd, device.env(), whole.file, err.file), uenv::exit_ok);
+	uenv::command list;
+	EXPECT_EQ(uenv::run_command(list, device.env(), whole.file, err.file), uenv::exit_ok);
+	EXPECT_EQ(whole.text(), command_line + "\nbootargs=" + command_line + "\n");
 }
 
 TEST_F(UenvRun, ListFollowsAnEnvironmentChangingMeanwhile)
@@ -70,6 +82,13 @@ TEST_F(UenvRun, SetSendsTheJoinedValueAndDeletesOnlyWhatIsThere)
 	EXPECT_EQ(run({"set", "update_ip"}), uenv::exit_ok);
 	EXPECT_EQ(device.sets.size(), 2u);
 	EXPECT_TRUE(device.entries.empty());
+
+	// Longer than a record: the whole value, as a change set of one.
+	EXPECT_EQ(run({"set", "bootargs", std::string(600, 'a'), std::string(399, 'b')}),
+		  uenv::exit_ok);
+	EXPECT_EQ(device.sets.size(), 2u);
+	EXPECT_EQ(device.entries, (std::vector<std::pair<std::string, std::string>>{
+		{"bootargs", std::string(600, 'a') + " " + std::string(399, 'b')}}));
 }
 
 TEST_F(UenvRun, DeviceErrorsHaveTheirOwnExitStatus)
@@ -131,7 +150,7 @@ TEST(UenvMain, ExitStatusesOfTheProgram)
 	EXPECT_EQ(uenv_main({"--device", "/nonexistent/env", "serial", "--baud", "7"}, out.file),
 		  uenv::exit_invalid_serial);
 	EXPECT_EQ(uenv_main({"--device", "/nonexistent/env", "set", "serverip",
-			     std::string(257, 'a')}, out.file),
+			     std::string(4082, 'a')}, out.file),
 		  uenv::exit_too_long);
 
 	char path[] = "/tmp/uenv-test-XXXXXX";
