@@ -30,7 +30,7 @@ launch_backoff launch_backoff_wait(launch_backoff backoff, register_wait what, u
 {
 	backoff.waiting = what;
 	backoff.wait_sec = wait_sec;
-	backoff.deadline_ms = now_ms + int64_t{wait_sec} * 1000;
+	backoff.deadline_ms = now_ms + static_cast<int64_t>(wait_sec) * 1000;
 	return backoff;
 }
 

@@ -56,7 +56,7 @@ int64_t fake_clock()
 unsigned record_pause(unsigned seconds)
 {
 	record("pause " + std::to_string(seconds));
-	fake_now_ms += int64_t{seconds} * 1000;
+	fake_now_ms += static_cast<int64_t>(seconds) * 1000;
 	return 0;
 }
 
