@@ -518,7 +518,7 @@ TEST(Startup, ControlSocketIsBoundOnceVarIsWritable)
 	ASSERT_EQ(0, system("mount -o remount,rw /var"));
 	auto writable = steady::now();
 	ASSERT_TRUE(daemon.wait_socket(3s));
-	EXPECT_LT(seconds_between(writable, steady::now()), 2.3);
+	EXPECT_LT(seconds_between(writable, steady::now()), 2.5);
 	auto bound = daemon.wait_line(
 		[](const std::string &line) { return line.rfind("socket bound after ", 0) == 0; },
 		1, 1s);
