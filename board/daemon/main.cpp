@@ -37,7 +37,10 @@ int main()
 	// and the shells through exec, a handler does not.
 	struct sigaction broken_pipe = {};
 	broken_pipe.sa_handler = ignore_signal;
-	sigaction(SIGPIPE, &broken_pipe, nullptr);
+	if (sigaction(SIGPIPE, &broken_pipe, nullptr) != 0) {
+		perror("sigaction");
+		exit(1);
+	}
 
 	// Close-on-exec: norvel and the shells must not hold the watchdog open,
 	// or a restarted daemon could not open it again.

@@ -80,3 +80,10 @@ timespec monotonic_deadline_in(long ms)
 	}
 	return t;
 }
+
+int64_t monotonic_now_ms()
+{
+	timespec t;
+	clock_gettime(CLOCK_MONOTONIC, &t);
+	return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}

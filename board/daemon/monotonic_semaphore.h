@@ -7,6 +7,7 @@
 #pragma once
 
 #include <pthread.h>
+#include <stdint.h>
 #include <time.h>
 
 struct monotonic_semaphore {
@@ -26,3 +27,5 @@ int monotonic_sem_timedwait(monotonic_semaphore *sem, const timespec *deadline);
 
 // The CLOCK_MONOTONIC time `ms` milliseconds from now.
 timespec monotonic_deadline_in(long ms);
+// CLOCK_MONOTONIC in milliseconds.
+int64_t monotonic_now_ms();

@@ -1,5 +1,6 @@
 #include "control.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/socket.h>
@@ -21,9 +22,33 @@ static void make_unix_address(const char *path, sockaddr_un *address)
 // Close-on-exec: the programs the daemon starts must not inherit it.
 static int datagram_socket()
 {
-	int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-	if (fd < 0)
-		perror("socket error");
+	return socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+}
+
+extern "C" int try_create_unix_socket(const char *path, const char **failed)
+{
+	if (path == nullptr) {
+		errno = EINVAL;
+		*failed = "para error";
+		return -1;
+	}
+	unlink(path);  // a socket file left by an earlier run would block the bind
+
+	sockaddr_un address;
+	make_unix_address(path, &address);
+
+	int fd = datagram_socket();
+	if (fd < 0) {
+		*failed = "socket error";
+		return -1;
+	}
+	if (bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) < 0) {
+		int bind_errno = errno;
+		close(fd);
+		errno = bind_errno;
+		*failed = "bind error";
+		return -1;
+	}
 	return fd;
 }
 
@@ -33,19 +58,10 @@ extern "C" int create_unix_socket(const char *path)
 		puts("para error");
 		return -1;
 	}
-	unlink(path);  // a socket file left by an earlier run would block the bind
-
-	sockaddr_un address;
-	make_unix_address(path, &address);
-
-	int fd = datagram_socket();
+	const char *failed = nullptr;
+	int fd = try_create_unix_socket(path, &failed);
 	if (fd < 0)
-		return -1;
-	if (bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) < 0) {
-		perror("bind error");
-		close(fd);
-		return -1;
-	}
+		perror(failed);
 	return fd;
 }
 
@@ -59,8 +75,10 @@ extern "C" ssize_t sendto_unix_socket(const char *path, const void *data, size_t
 	make_unix_address(path, &address);
 
 	int fd = datagram_socket();
-	if (fd < 0)
+	if (fd < 0) {
+		perror("socket error");
 		return -1;
+	}
 	ssize_t sent = sendto(fd, data, len, 0, reinterpret_cast<const sockaddr *>(&address),
 			      sizeof address);
 	if (sent < 0) {

@@ -33,6 +33,12 @@ typedef struct daemon_msg {
  * printing the reason. */
 int create_unix_socket(const char *path);
 
+/* The same for a server that retries until it can bind: prints nothing.
+ * On failure returns -1 with errno set and `*failed` pointing at the line
+ * create_unix_socket would have printed it under ("socket error" or
+ * "bind error"), so that the caller can tell a new reason from a repeat. */
+int try_create_unix_socket(const char *path, const char **failed);
+
 /* Sends `len` bytes from `data` as one datagram to the socket at `path`,
  * through a socket of its own that it closes again.  Returns the number of
  * bytes sent, or -1 after printing the reason (e.g. nobody listens). */

@@ -1,13 +1,14 @@
 /*
  * Preloaded into the daemon to make one start-up call fail, as the C library
  * would when the system is short of threads or memory: FAIL_CALL names it
- * (pthread_create or pthread_attr_setstacksize); every other call goes to
- * the C library.
+ * (sigaction, pthread_create or pthread_attr_setstacksize); every other call
+ * goes to the C library.
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <pthread.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -37,4 +38,16 @@ int pthread_attr_setstacksize(pthread_attr_t *attr, size_t size)
 		return EINVAL;
 	*(void **)&real = dlsym(RTLD_NEXT, "pthread_attr_setstacksize");
 	return real(attr, size);
+}
+
+int sigaction(int signum, const struct sigaction *action, struct sigaction *old)
+{
+	int (*real)(int, const struct sigaction *, struct sigaction *);
+
+	if (failing("sigaction")) {
+		errno = EINVAL;
+		return -1;
+	}
+	*(void **)&real = dlsym(RTLD_NEXT, "sigaction");
+	return real(signum, action, old);
 }

@@ -6,12 +6,14 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "control.h"
@@ -169,6 +171,24 @@ void restart_daemon_under_norvel(daemon_run &daemon, pid_t norvel, milliseconds 
 	EXPECT_EQ(pid_t(-1), daemon.wait_norvel(2, 0ms).value_or(-1)) << "a second norvel started";
 }
 
+bool is_norvel_start(const std::string &line)
+{
+	return line.rfind("norvel[", 0) == 0 && line.find("]: started") != std::string::npos;
+}
+
+size_t count_lines(const daemon_run &daemon, const std::function<bool(const std::string &)> &match)
+{
+	size_t n = 0;
+	for (const auto &line : daemon.lines())
+		n += match(line.text) ? 1 : 0;
+	return n;
+}
+
+size_t count_lines(const daemon_run &daemon, const std::string &text)
+{
+	return count_lines(daemon, [&](const std::string &line) { return line == text; });
+}
+
 // Hangs `norvel` (SIGUSR1) and checks that the daemon catches it: the
 // timeout 7 to 10.8 s after the hang (its last heartbeat came at most 3 s,
 // norvel's period, before), the kill, and 4.9 to 6.5 s later the relaunched
@@ -176,20 +196,23 @@ void restart_daemon_under_norvel(daemon_run &daemon, pid_t norvel, milliseconds 
 // did not come at all.
 bool expect_hang_caught(daemon_run &daemon, pid_t norvel, size_t registration)
 {
+	size_t timeouts = count_lines(daemon, "sem_hb recv timed out");
+	size_t reboots = count_lines(daemon, "norvel is reboot");
+	size_t starts = count_lines(daemon, is_norvel_start);
 	auto hang = steady::now();
 	if (kill(norvel, SIGUSR1) != 0)
 		return false;
-	auto timed_out = daemon.wait_line("sem_hb recv timed out", 1, 13s);
+	auto timed_out = daemon.wait_line("sem_hb recv timed out", timeouts + 1, 13s);
 	if (!timed_out)
 		return false;
 	EXPECT_GT(seconds_between(hang, *timed_out), 6.8);
 	EXPECT_LT(seconds_between(hang, *timed_out), 10.8);
-	auto reboot = daemon.wait_line("norvel is reboot", 1, 1s);
+	auto reboot = daemon.wait_line("norvel is reboot", reboots + 1, 1s);
 	if (!reboot)
 		return false;
 	EXPECT_TRUE(wait_gone(norvel, 2s)) << "killall -9 norvel did not kill " << norvel;
 
-	auto relaunched_norvel = daemon.wait_norvel(2, 9s);
+	auto relaunched_norvel = daemon.wait_norvel(starts + 1, 9s);
 	auto relaunched = daemon.wait_line("norvel is reged", registration, 3s);
 	if (!relaunched_norvel || !relaunched)
 		return false;
@@ -412,6 +435,112 @@ TEST(ControlChannel, HeartbeatFlood)
 	expect_regular_feeds(daemon.feeds(), 2);
 }
 
+// After a hang, the relaunched norvel crashes at start and so does the
+// first retry's; the second retry's starts cleanly.  Each retry doubles
+// the pause and the wait for a register; the norvel that registers is
+// supervised with the first values again: its hang is caught and it is
+// relaunched after 5 s.
+TEST(Relaunch, NorvelCrashingAtStartIsLaunchedUntilItRegisters)
+{
+	// Starts 2 and 3 crash; the others exec the real norvel from a file of
+	// that name, which killall -9 norvel finds.
+	ASSERT_EQ(0, system("mkdir /home/app/real && mv /home/app/norvel /home/app/real/norvel"));
+	std::ofstream("/home/app/norvel")
+		<< "#!/bin/sh\n"
+		   "echo start >>/var/norvel-starts\n"
+		   "case $(wc -l </var/norvel-starts) in 2|3) kill -SEGV $$ ;; esac\n"
+		   "exec /home/app/real/norvel\n";
+	ASSERT_EQ(0, chmod("/home/app/norvel", 0755));
+	daemon_run daemon;
+	auto first = start_registered_norvel(daemon);
+	ASSERT_TRUE(first);
+
+	// Hung before its first heartbeat: the window opens within the
+	// monitor's 2-s poll.
+	ASSERT_EQ(0, kill(*first, SIGUSR1));
+	auto reboot = daemon.wait_line("norvel is reboot", 1, 13s);
+	ASSERT_TRUE(reboot);
+	// 5 s pause and 10 s without a register; 10 s and 20 s; 20 s pause.
+	auto retry = daemon.wait_line("norvel not reged in 10 s, retry 1", 1, 18s);
+	ASSERT_TRUE(retry);
+	EXPECT_GT(seconds_between(*reboot, *retry), 14.9);
+	EXPECT_LT(seconds_between(*reboot, *retry), 16.5);
+	auto second_retry = daemon.wait_line("norvel not reged in 20 s, retry 2", 1, 33s);
+	ASSERT_TRUE(second_retry);
+	EXPECT_GT(seconds_between(*retry, *second_retry), 29.9);
+	EXPECT_LT(seconds_between(*retry, *second_retry), 31.5);
+	auto registered = daemon.wait_line("norvel is reged", 2, 23s);
+	ASSERT_TRUE(registered) << "the norvel that started cleanly did not register";
+	EXPECT_GT(seconds_between(*second_retry, *registered), 19.9);
+	EXPECT_LT(seconds_between(*second_retry, *registered), 21.5);
+	EXPECT_TRUE(daemon.wait_line("norvel reged after 2 retries", 1, 1s));
+	auto clean = daemon.wait_norvel(2, 1s);
+	ASSERT_TRUE(clean);
+
+	std::this_thread::sleep_for(4s);
+	ASSERT_TRUE(expect_hang_caught(daemon, *clean, 3));
+	EXPECT_EQ((strings{"norvel is reged", "sem_hb recv timed out", "norvel is reboot",
+			   "norvel not reged in 10 s, retry 1", "norvel not reged in 20 s, retry 2",
+			   "norvel is reged", "norvel reged after 2 retries",
+			   "sem_hb recv timed out", "norvel is reboot", "norvel is reged"}),
+		  daemon.daemon_lines());
+	std::ifstream starts("/var/norvel-starts");
+	EXPECT_EQ(5, std::count(std::istreambuf_iterator<char>(starts), {}, '\n'));
+}
+
+// Nobody starts norvel: 30 s after the bind the daemon launches one
+// through the reboot path, and it registers.
+TEST(Relaunch, DaemonStartedWithoutNorvelLaunchesOne)
+{
+	daemon_run daemon;
+	ASSERT_TRUE(daemon.wait_socket(3s));
+	auto bound = steady::now();
+	auto launch = daemon.wait_line("norvel not reged in 30 s, launch", 1, 33s);
+	ASSERT_TRUE(launch);
+	EXPECT_GT(seconds_between(bound, *launch), 29.9);
+	EXPECT_LT(seconds_between(bound, *launch), 31.0);
+	auto registered = daemon.wait_line("norvel is reged", 1, 8s);
+	ASSERT_TRUE(registered);
+	EXPECT_GT(seconds_between(*launch, *registered), 4.9);
+	EXPECT_LT(seconds_between(*launch, *registered), 6.5);
+	EXPECT_EQ((strings{"norvel not reged in 30 s, launch", "norvel is reged"}),
+		  daemon.daemon_lines());
+}
+
+// /var read-only at start: the bind is refused, said once, and tried every
+// 2 s; once /var is writable the socket is bound, and norvel is supervised.
+TEST(Startup, ControlSocketIsBoundOnceVarIsWritable)
+{
+	ASSERT_EQ(0, system("mount -o remount,ro /var"));
+	daemon_run daemon;
+	std::this_thread::sleep_for(5s);  // three tries
+	EXPECT_FALSE(daemon.wait_socket(0ms));
+	ASSERT_EQ(0, system("mount -o remount,rw /var"));
+	auto writable = steady::now();
+	ASSERT_TRUE(daemon.wait_socket(3s));
+	EXPECT_LT(seconds_between(writable, steady::now()), 2.5);
+	auto bound = daemon.wait_line(
+		[](const std::string &line) { return line.rfind("socket bound after ", 0) == 0; },
+		1, 1s);
+	ASSERT_TRUE(bound);
+	std::string refused = "bind error: Read-only file system\n";
+	std::string errors = daemon.error_output();
+	EXPECT_NE(std::string::npos, errors.find(refused)) << errors;
+	EXPECT_EQ(errors.find(refused), errors.rfind(refused)) << "said more than once: " << errors;
+
+	auto norvel = start_registered_norvel(daemon);
+	ASSERT_TRUE(norvel);
+	std::this_thread::sleep_for(4s);
+	ASSERT_TRUE(expect_hang_caught(daemon, *norvel, 2));
+	auto lines = daemon.daemon_lines();
+	ASSERT_EQ(5u, lines.size());
+	int tries = atoi(lines[0].c_str() + strlen("socket bound after "));
+	EXPECT_TRUE(tries >= 3 && tries <= 4) << lines[0];
+	EXPECT_EQ((strings{"norvel is reged", "sem_hb recv timed out", "norvel is reboot",
+			   "norvel is reged"}),
+		  strings(lines.begin() + 1, lines.end()));
+}
+
 // The sandbox's /dev/watchdog, a FIFO, refuses the timeout as a driver
 // might: reported, and feeding goes on.
 TEST(Startup, RefusedWatchdogTimeoutIsReported)
@@ -424,12 +553,12 @@ TEST(Startup, RefusedWatchdogTimeoutIsReported)
 }
 
 // A daemon whose threads did not start would feed the watchdog and supervise
-// nothing.
-TEST(Startup, ThreadsThatCannotStartAreFatal)
+// nothing; one without its SIGPIPE handler would die with its log reader.
+TEST(Startup, FailedStartupCallsAreFatal)
 {
 	if (getenv("SANDBOX_DAEMON") != nullptr)
 		GTEST_SKIP() << "the C library's calls of a program under qemu-arm cannot be replaced";
-	for (const char *call : {"pthread_attr_setstacksize", "pthread_create"}) {
+	for (const char *call : {"sigaction", "pthread_attr_setstacksize", "pthread_create"}) {
 		SCOPED_TRACE(call);
 		daemon_run daemon(true, {"LD_PRELOAD=" + program("FAILING_CALLS_LIB"),
 					 std::string("FAIL_CALL=") + call,
