@@ -646,6 +646,76 @@ static int uboot_env_set(struct uboot_env_manager *m,
 			       strnlen(rec->value, UENV_VALUE_LEN));
 }
 
+/*
+ * The form of every change, before any is applied: a key of 1 to 63
+ * characters without '=' (what a block gives back as the same key) and a
+ * value, both NUL-terminated within the size; a key user space may set.
+ */
+static int uboot_env_changes_check(const char *changes, size_t size,
+				   u32 *refused)
+{
+	const char *p = changes, *end = changes + size;
+	const char *key_end, *value_end;
+	u32 i;
+
+	for (i = 0; p < end; i++, p = value_end + 1) {
+		key_end = memchr(p, '\0', end - p);
+		value_end = key_end ?
+			memchr(key_end + 1, '\0', end - (key_end + 1)) : NULL;
+		if (!value_end || key_end == p || key_end - p >= UENV_KEY_LEN ||
+		    memchr(p, '=', key_end - p)) {
+			*refused = i;
+			return -EINVAL;
+		}
+		if (uboot_env_may_set(p)) {
+			*refused = i;
+			return -EPERM;
+		}
+	}
+	return 0;
+}
+
+/*
+ * A change set: the changes applied in order, all of them or none, with at
+ * most one flash write. When the result does not fit, *refused names the
+ * change after the last state that fitted: the one that overflowed the
+ * environment for good.
+ */
+static int uboot_env_change(struct uboot_env_manager *m, const char *changes,
+			    size_t size, u32 *refused)
+{
+	const char *p, *value, *end = changes + size;
+	const char *overflowing = changes;
+	struct uboot_env_stage st;
+	u32 i, last_fit = 0;
+	size_t value_len;
+	int ret;
+
+	ret = uboot_env_changes_check(changes, size, refused);
+	if (ret)
+		return ret;
+	ret = uboot_env_stage_begin(m, &st);
+	for (i = 0, p = changes; !ret && p < end; i++) {
+		value = p + strlen(p) + 1;
+		value_len = strlen(value);
+		ret = uboot_env_stage_change(&st, p, value, value_len, false);
+		p = value + value_len + 1;
+		if (uboot_env_stage_fits(&st)) {
+			last_fit = i + 1;
+			overflowing = p;
+		}
+	}
+	if (!ret && !uboot_env_stage_fits(&st)) {
+		uboot_env_no_room(&st, overflowing);
+		*refused = last_fit;
+		ret = -ENOSPC;
+	}
+	if (!ret)
+		ret = uboot_env_commit(m, &st);
+	uboot_env_stage_end(&st);
+	return ret;
+}
+
 /* ---- Console setting in "bootargs" ---- */
 
 static bool uboot_serial_config_valid(const struct uboot_serial_config *cfg)
@@ -955,6 +1025,118 @@ static long uboot_env_ioc_serial(struct uboot_env_manager *m, void __user *argp)
 }
 
 /*
+ * Commands 6 to 8: the caller's buffer follows its record directly, and
+ * both may lie at any address. Only copy_from_user() and copy_to_user()
+ * reach them: ARMv5 traps unaligned word loads and stores.
+ */
+static char __user *uboot_env_buffer(void __user *argp, size_t record_size)
+{
+	return (char __user *)argp + record_size;
+}
+
+static long uboot_env_ioc_get_value(struct uboot_env_manager *m,
+				    void __user *argp)
+{
+	struct uboot_env_value_record rec;
+	struct uboot_env_entry *entry;
+	size_t size;
+	long ret = 0;
+
+	if (copy_from_user(&rec, argp, sizeof(rec)))
+		return -EFAULT;
+	if (!memchr(rec.key, '\0', sizeof(rec.key)))
+		return -EINVAL;
+	entry = uboot_env_find(&m->list, rec.key);
+	if (!entry)
+		return -ENOENT;
+	size = strlen(entry->value) + 1;
+	if (size > rec.size)
+		ret = -ERANGE;
+	else if (copy_to_user(uboot_env_buffer(argp, sizeof(rec)),
+			      entry->value, size))
+		return -EFAULT;
+	rec.size = size;
+	if (copy_to_user(argp, &rec, sizeof(rec)))
+		return -EFAULT;
+	return ret;
+}
+
+/* No change of the set was refused (it may still fail). */
+#define UENV_NOT_REFUSED	(~0U)
+
+static long uboot_env_ioc_change(struct uboot_env_manager *m,
+				 void __user *argp)
+{
+	struct uboot_env_change_record rec;
+	u32 refused = UENV_NOT_REFUSED;
+	char *changes;
+	long ret;
+
+	if (copy_from_user(&rec, argp, sizeof(rec)))
+		return -EFAULT;
+	if (rec.size > UENV_CHANGES_MAX)
+		return -E2BIG;
+	changes = kmalloc(rec.size, GFP_KERNEL);
+	if (!changes)
+		return -ENOMEM;
+	if (copy_from_user(changes, uboot_env_buffer(argp, sizeof(rec)),
+			   rec.size)) {
+		ret = -EFAULT;
+		goto out;
+	}
+	ret = uboot_env_change(m, changes, rec.size, &refused);
+	if (refused != UENV_NOT_REFUSED) {
+		rec.refused = refused;
+		if (copy_to_user(argp, &rec, sizeof(rec)))
+			ret = -EFAULT;
+	}
+out:
+	kfree(changes);
+	return ret;
+}
+
+/* Every key=value string with its NUL, packed as in a block. */
+static int uboot_env_copy_strings(struct list_head *list, char __user *to)
+{
+	struct uboot_env_entry *entry;
+	size_t len;
+
+	list_for_each_entry(entry, list, list) {
+		len = strlen(entry->key);
+		if (copy_to_user(to, entry->key, len) ||
+		    copy_to_user(to + len, "=", 1))
+			return -EFAULT;
+		to += len + 1;
+		len = strlen(entry->value) + 1;
+		if (copy_to_user(to, entry->value, len))
+			return -EFAULT;
+		to += len;
+	}
+	return 0;
+}
+
+static long uboot_env_ioc_list(struct uboot_env_manager *m, void __user *argp)
+{
+	struct uboot_env_list_record rec;
+	size_t used;
+	long ret = 0;
+
+	if (copy_from_user(&rec, argp, sizeof(rec)))
+		return -EFAULT;
+	used = uboot_env_used(&m->list);
+	if (used > rec.size)
+		ret = -ERANGE;
+	else if (uboot_env_copy_strings(&m->list,
+					uboot_env_buffer(argp, sizeof(rec))))
+		return -EFAULT;
+	rec.size = used;
+	rec.count = m->count;
+	if (copy_to_user(argp, &rec, sizeof(rec)))
+		return -EFAULT;
+	return ret;
+}
+
+/*
  * Changes need a file opened for writing, as write(2) does: a node that is
  * readable by all, for monitoring, must not let anyone rewrite "bootargs".
  */
@@ -994,6 +1176,15 @@ static long uboot_env_fops_ioctl(struct file *file, unsigned int cmd,
 		break;
 	case _IOC_NR(UENV_IOC_SERIAL):
 		ret = uboot_env_may_change(file) ?: uboot_env_ioc_serial(m, argp);
+		break;
+	case _IOC_NR(UENV_IOC_GET_VALUE):
+		ret = uboot_env_ioc_get_value(m, argp);
+		break;
+	case _IOC_NR(UENV_IOC_CHANGE):
+		ret = uboot_env_may_change(file) ?: uboot_env_ioc_change(m, argp);
+		break;
+	case _IOC_NR(UENV_IOC_LIST):
+		ret = uboot_env_ioc_list(m, argp);
 		break;
 	default:
 		printk("\033[0;31m[K] ERROR|%s|%s|%d: ioctl cmd[0x%x] not support!\033[m",
