@@ -9,7 +9,8 @@ namespace {
 
 const std::string long_bootargs =
     "mem=42M console=ttyS0,115200n8 mtdparts=physmap-flash.0:256k(boot)ro,64k(env),"
-    "2m(kernel),-(rootfs) " + std::string(900, 'x');
+    "2m(kernel),-(rootfs) " +
+    std::string(900, 'x');
 
 const entries board_env = {
     {"bootargs", long_bootargs},
@@ -43,7 +44,10 @@ public:
         std::memcpy(&rec, start(), sizeof(rec));
         return rec;
     }
-    std::string buffer() { return std::string(start() + sizeof(Record), bytes_.data() + bytes_.size()); }
+    std::string buffer()
+    {
+        return std::string(start() + sizeof(Record), bytes_.data() + bytes_.size());
+    }
 
 private:
     char *start() { return bytes_.data() + 1; }
@@ -156,20 +160,19 @@ TEST_F(Commands, ChangeSetIsAppliedInOrderWithOneWrite)
     ASSERT_EQ(0, change({{"serverip", "10.0.0.3"},
                          {"update_ip", "10.0.0.7"},
                          {"identification", long_value},
-                         {"device_type", ""},   // absent: nothing
-                         {"serverip", ""},      // deleted
+                         {"device_type", ""},      // absent: nothing
+                         {"serverip", ""},         // deleted
                          {"serverip", "10.0.0.4"}, // then added at the end
                          {"update_ip", "10.0.0.8"},
                          {"bootargs", "console=ttyS0,115200n8"},
                          {"device_type", "gateway"},
                          {"device_type", ""}})
                      .ret);
-    const entries expected = {{"bootargs", "console=ttyS0,115200n8"},
-                              {"bootcmd", "bootm"},
-                              {"ethaddr", "00:1c:27:4b:00:01"},
-                              {"update_ip", "10.0.0.8"},
-                              {"identification", long_value},
-                              {"serverip", "10.0.0.4"}};
+    const entries expected = {
+        {"bootargs", "console=ttyS0,115200n8"}, {"bootcmd", "bootm"},
+        {"ethaddr", "00:1c:27:4b:00:01"},       {"update_ip", "10.0.0.8"},
+        {"identification", long_value},         {"serverip", "10.0.0.4"},
+    };
     EXPECT_EQ(expected, env());
     EXPECT_EQ(make_block(strings(expected)), g_env());
     EXPECT_EQ(make_block(strings(expected)), flash_block());
@@ -207,8 +210,9 @@ TEST_F(Commands, ChangeSetMustFitAndNamesTheChangeThatDidNot)
         {"a huge value, a delete that does not make up for it",
          {{"serverip", "1"}, {"identification", std::string(fill + 100, 'i')}, {"serverip", ""}},
          1},
-        {"only both together", {{"identification", std::string(fill - 5, 'i')},
-                                {"update_ip", "10.0.0.7"}}, 1},
+        {"only both together",
+         {{"identification", std::string(fill - 5, 'i')}, {"update_ip", "10.0.0.7"}},
+         1},
     };
     for (const overflow &o : overflows) {
         SCOPED_TRACE(o.what);
@@ -241,17 +245,17 @@ TEST_F(Commands, MalformedOrForbiddenChangeSetsAreRefusedWhole)
         long ret;
         std::uint32_t refused;
     } const bads[] = {
-        {"value without its NUL", good + std::string("bootargs\0x", 10), good.size() + 10,
-         -EINVAL, 1},
+        {"value without its NUL", good + std::string("bootargs\0x", 10), good.size() + 10, -EINVAL,
+         1},
         {"key without its NUL", good + "bootargs", good.size() + 8, -EINVAL, 1},
         {"size that cuts the last change", good + good, good.size() * 2 - 1, -EINVAL, 1},
-        {"size that runs past the changes", good + std::string(4, '\0'), good.size() + 4,
-         -EINVAL, 1},
+        {"size that runs past the changes", good + std::string(4, '\0'), good.size() + 4, -EINVAL,
+         1},
         {"empty key", good + std::string("\0x\0", 3), good.size() + 3, -EINVAL, 1},
         {"key with '='", changes({{"serverip=1", "2"}}), 13, -EINVAL, 0},
         {"key of 64 characters", changes({{std::string(64, 'k'), "v"}}), 67, -EINVAL, 0},
-        {"read-only key", good + changes({{"ethaddr", "02:00:00:00:00:02"}}),
-         good.size() + 26, -EPERM, 1},
+        {"read-only key", good + changes({{"ethaddr", "02:00:00:00:00:02"}}), good.size() + 26,
+         -EPERM, 1},
         {"absent read-only key", changes({{"nosuch", ""}}) + good, good.size() + 8, -EPERM, 0},
         {"more than a set may carry", good, UENV_CHANGES_MAX + 1, -E2BIG, 0xeeeeeeee},
     };
@@ -298,8 +302,8 @@ TEST_F(Commands, UserMemoryAndFilePermissions)
 
 TEST_F(Commands, OutOfMemoryAtAnyAllocationOfAChangeSetChangesNothing)
 {
-    const entries set = {{"serverip", ""}, {"update_ip", "10.0.0.7"},
-                         {"bootargs", "console=ttyS0,9600"}};
+    const entries set = {
+        {"serverip", ""}, {"update_ip", "10.0.0.7"}, {"bootargs", "console=ttyS0,9600"}};
     for (unsigned nth = 1;; nth++) {
         hk::fail_allocation(nth);
         change_result r = change(set);
@@ -339,9 +343,9 @@ TEST_F(Commands, FailedFlashWriteChangesNothing)
         hk::clear_log();
         hk::fail_flash_write(1, -EIO);
         EXPECT_EQ(-EIO, ioctl(c.cmd, c.arg));
-        EXPECT_NE(std::string::npos,
-                  log_text().find(error("uboot_env_write",
-                                        "Flash media checking write[2f000] failed!")));
+        EXPECT_NE(
+            std::string::npos,
+            log_text().find(error("uboot_env_write", "Flash media checking write[2f000] failed!")));
         EXPECT_EQ(board_env, env());
         EXPECT_EQ(make_block(strings(board_env)), g_env());
         EXPECT_EQ(make_block(strings(board_env)), flash_block());
