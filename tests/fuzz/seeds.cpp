@@ -405,6 +405,16 @@ void device_seeds()
         change(w, {"serverip", "10.0.0.5", "update_ip", "10.0.0.6"});
         save("device", "change-set-no-room", w);
     }
+    {
+        // FLASH_NEAR_FULL leaves 299 bytes: "identification=", 283
+        // characters and the NUL fill the block to its last string byte.
+        writer w;
+        w.u8(fuzz::FLASH_NEAR_FULL);
+        change(w, {"identification", std::string(284, 'i')});
+        change(w, {"identification", std::string(283, 'i')});
+        change(w, {"identification", "", "update_ip", std::string(288, 'u')});
+        save("device", "change-set-fills-the-block", w);
+    }
 }
 
 // ---- daemon ----
