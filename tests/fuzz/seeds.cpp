@@ -352,17 +352,21 @@ void device_seeds()
     }
     {
         writer w;
+        // A value of 1023 characters, strings of `env.size()` bytes.
         const std::string bootargs = "bootargs=console=ttyS0,115200n8 " + std::string(1000, 'b');
-        flash_from(w, strings({bootargs, "bootcmd=bootm", "serverip=10.0.0.2",
-                               "empty=", "=empty key", std::string(70, 'k') + "=long key"}));
-        get_value(w, "bootargs", 1024, 1024); // one byte too small
-        get_value(w, "bootargs", 1025, 1025); // exactly the value
+        const std::string env =
+            strings({bootargs, "bootcmd=bootm", "serverip=10.0.0.2", "empty=", "=empty key",
+                     std::string(70, 'k') + "=long key"});
+        const auto used = static_cast<std::uint32_t>(env.size());
+        flash_from(w, env);
+        get_value(w, "bootargs", 1023, 1023); // one byte too small
+        get_value(w, "bootargs", 1024, 1024); // exactly the value
         get_value(w, "empty", 1, 1);
         get_value(w, "", 16, 16);
         get_value(w, "nosuch", 16, 16);
         get_value(w, std::string(64, 'k'), 16, 16); // no NUL in the key
-        list(w, 100);
-        list(w, 4096);
+        list(w, used - 1);
+        list(w, used);
         list(w, 4096, fuzz::USER_HEAD_MAPPED, 600);
         save("device", "whole-values", w);
     }
