@@ -572,15 +572,13 @@ static int uboot_env_stage_change(struct uboot_env_stage *st, const char *key,
 	return 0;
 }
 
-/*
- * The strings must leave the empty one that ends the environment; the
- * warning names the change that no longer fitted.
- */
+/* The strings must leave the empty one that ends the environment. */
 static bool uboot_env_stage_fits(const struct uboot_env_stage *st)
 {
 	return st->used <= UENV_STRINGS_MAX;
 }
 
+/* key: the change that did not fit. */
 static void uboot_env_no_room(const struct uboot_env_stage *st, const char *key)
 {
 	uenv_warn_in("uboot_env_set", "set %.*s: no room, %zu of %d bytes!",
@@ -685,7 +683,7 @@ static int uboot_env_change(struct uboot_env_manager *m, const char *changes,
 			    size_t size, u32 *refused)
 {
 	const char *p, *value, *end = changes + size;
-	const char *overflowing = changes;
+	const char *after_fit = changes;
 	struct uboot_env_stage st;
 	u32 i, last_fit = 0;
 	size_t value_len;
@@ -702,11 +700,11 @@ static int uboot_env_change(struct uboot_env_manager *m, const char *changes,
 		p = value + value_len + 1;
 		if (uboot_env_stage_fits(&st)) {
 			last_fit = i + 1;
-			overflowing = p;
+			after_fit = p;
 		}
 	}
 	if (!ret && !uboot_env_stage_fits(&st)) {
-		uboot_env_no_room(&st, overflowing);
+		uboot_env_no_room(&st, after_fit);
 		*refused = last_fit;
 		ret = -ENOSPC;
 	}
