@@ -115,8 +115,12 @@ int main()
             {"identification", ""},
             {"serverip", "192.168.1.2" + n},
         };
-        for (const auto &[key, value] : lines)
-            changes[i] += key + '\0' + value + '\0';
+        for (const auto &[key, value] : lines) {
+            changes[i] += key;
+            changes[i] += '\0';
+            changes[i] += value;
+            changes[i] += '\0';
+        }
     }
     for (int i = 0; i < rounds; i++)
         bench_change(m, changes[i % 2]);

@@ -85,6 +85,7 @@ protected:
     }
 
     struct change_result {
+        // cppcheck-suppress unusedStructMember ; read through the EXPECT macros
         long ret;
         std::uint32_t refused;
     };
