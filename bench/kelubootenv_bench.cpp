@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "hostkernel.h"
 #include "kel_ubootenv_host.h"
@@ -59,6 +60,12 @@ __attribute__((noinline)) void bench_set(uboot_env_manager *m, const uboot_env_r
     uenv_host_set(m, rec);
 }
 
+__attribute__((noinline)) void bench_change(uboot_env_manager *m, const std::string &changes)
+{
+    std::uint32_t refused;
+    uenv_host_change(m, changes.data(), changes.size(), &refused);
+}
+
 __attribute__((noinline)) void bench_choose_and_parse(uboot_env_manager *m, block work,
                                                      const unsigned char *boot)
 {
@@ -90,6 +97,33 @@ int main()
     std::strcpy(set[1].value, "192.168.1.4");
     for (int i = 0; i < rounds; i++)
         bench_set(m, &set[i % 2]); // a change each time: always written
+
+    // A script of ten lines, sets and deletes, as one change set; the two
+    // alternate, so each is written.
+    std::string changes[2];
+    for (int i = 0; i < 2; i++) {
+        const std::string n = std::to_string(i);
+        const std::pair<std::string, std::string> lines[] = {
+            {"serverip", "192.168.1.1" + n},
+            {"update_ip", "10.0.0.1" + n},
+            {"device_type", "gateway"},
+            {"identification", "board " + n},
+            {"bootargs", "mem=42M console=ttyS0,115200n8 quiet"},
+            {"device_type", ""},
+            {"update_ip", ""},
+            {"update_ip", "10.0.0.2" + n},
+            {"identification", ""},
+            {"serverip", "192.168.1.2" + n},
+        };
+        for (const auto &[key, value] : lines) {
+            changes[i] += key;
+            changes[i] += '\0';
+            changes[i] += value;
+            changes[i] += '\0';
+        }
+    }
+    for (int i = 0; i < rounds; i++)
+        bench_change(m, changes[i % 2]);
     uenv_host_manager_delete(m);
 
     for (int i = 0; i < rounds; i++) {
@@ -98,7 +132,7 @@ int main()
         bench_choose_and_parse(parsed, work, boot);
         uenv_host_manager_delete(parsed);
     }
-    std::printf("%d rounds of get, set and choose+parse; count them with bench/kelubootenv-callgrind\n",
+    std::printf("%d rounds of get, set, change set and choose+parse; count them with bench/kelubootenv-callgrind\n",
                 rounds);
     return 0;
 }

@@ -262,6 +262,13 @@ static bool uboot_env_select(u8 *work, const u8 *boot)
 	return false;
 }
 
+static void uboot_env_entry_free(struct uboot_env_entry *entry)
+{
+	kfree(entry->value);
+	kfree(entry->key);
+	kfree(entry);
+}
+
 static int uboot_env_free(struct list_head *list)
 {
 	struct uboot_env_entry *entry, *next;
@@ -271,14 +278,33 @@ static int uboot_env_free(struct list_head *list)
 	/* A head never initialised (zero-filled manager) is an empty list. */
 	if (list->next) {
 		list_for_each_entry_safe(entry, next, list, list) {
-			kfree(entry->value);
-			kfree(entry->key);
 			list_del(&entry->list);
-			kfree(entry);
+			uboot_env_entry_free(entry);
 		}
 	}
 	INIT_LIST_HEAD(list);
 	return 0;
+}
+
+/* A new entry with copies of key and value at the tail; NULL: no memory. */
+static struct uboot_env_entry *uboot_env_add(struct list_head *list, u32 *count,
+					     const char *key, size_t key_len,
+					     const char *value, size_t value_len)
+{
+	struct uboot_env_entry *entry;
+
+	entry = kzalloc(sizeof(*entry), GFP_KERNEL);
+	if (!entry)
+		return NULL;
+	entry->key = kstrndup(key, key_len, GFP_KERNEL);
+	entry->value = kstrndup(value, value_len, GFP_KERNEL);
+	if (!entry->key || !entry->value) {
+		uboot_env_entry_free(entry);
+		return NULL;
+	}
+	list_add_tail(&entry->list, list);
+	(*count)++;
+	return entry;
 }
 
 /*
@@ -293,7 +319,6 @@ static int uboot_env_parse(const u8 *block, struct list_head *list, u32 *count)
 	const char *p = (const char *)block + UENV_DATA_OFFSET;
 	const char *end = (const char *)block + UENV_BLOCK_SIZE;
 	const char *string_end, *eq, *next;
-	struct uboot_env_entry *entry;
 
 	for (; p < end && *p; p = next) {
 		string_end = memchr(p, '\0', end - p);
@@ -305,22 +330,13 @@ static int uboot_env_parse(const u8 *block, struct list_head *list, u32 *count)
 			continue;
 		if (eq + 1 == end)
 			return 0;
-
-		entry = kzalloc(sizeof(*entry), GFP_KERNEL);
-		if (!entry)
-			goto nomem;
-		list_add_tail(&entry->list, list);
-		(*count)++;
-		entry->key = kstrndup(p, eq - p, GFP_KERNEL);
-		entry->value = kstrndup(eq + 1, string_end - (eq + 1), GFP_KERNEL);
-		if (!entry->key || !entry->value)
-			goto nomem;
+		if (!uboot_env_add(list, count, p, eq - p,
+				   eq + 1, string_end - (eq + 1))) {
+			uboot_env_free(list);
+			return -ENOMEM;
+		}
 	}
 	return 0;
-
-nomem:
-	uboot_env_free(list);
-	return -ENOMEM;
 }
 
 /* Bytes an entry takes in the data area: key, '=', value, NUL. */
@@ -339,21 +355,28 @@ static size_t uboot_env_used(struct list_head *list)
 	return used;
 }
 
-/* block must be zero-filled; the store keeps the entries within the data area. */
-static void uboot_env_serialize(struct list_head *list, u8 *block)
+/* Packs the key=value strings that fit into room bytes; returns the bytes. */
+static size_t uboot_env_put_strings(struct list_head *list, char *data,
+				    size_t room)
 {
-	char *data = (char *)block + UENV_DATA_OFFSET;
 	struct uboot_env_entry *entry;
 	size_t off = 0, size;
 
 	list_for_each_entry(entry, list, list) {
 		size = uboot_env_entry_size(entry->key, entry->value);
-		if (size > UENV_DATA_SIZE - off)
+		if (size > room - off)
 			break;
-		snprintf(data + off, UENV_DATA_SIZE - off, "%s=%s",
-			 entry->key, entry->value);
+		snprintf(data + off, room - off, "%s=%s", entry->key, entry->value);
 		off += size;
 	}
+	return off;
+}
+
+/* block must be zero-filled; the store keeps the entries within the data area. */
+static void uboot_env_serialize(struct list_head *list, u8 *block)
+{
+	uboot_env_put_strings(list, (char *)block + UENV_DATA_OFFSET,
+			      UENV_DATA_SIZE);
 	uboot_env_store_crc(block);
 }
 
@@ -409,21 +432,12 @@ static int uboot_env_read(u8 *block)
 	return ret;
 }
 
-/*
- * Serialises the list into the zero-filled block, which becomes g_env, and
- * writes it to flash unless flash already holds exactly that: a needless
- * rewrite wears the flash and risks the environment on a power cut.
- */
-static int uboot_env_write(struct uboot_env_manager *m, u8 *block)
+/* Writes the block to flash; flash_env follows what flash holds. */
+static int uboot_env_write(struct uboot_env_manager *m, const u8 *block)
 {
 	struct mtd_info *mtd;
 	size_t retlen = 0;
 	int ret = -ENODEV;
-
-	uboot_env_serialize(&m->list, block);
-	memcpy(g_env, block, UENV_BLOCK_SIZE);
-	if (m->flash_known && !memcmp(m->flash_env, block, UENV_BLOCK_SIZE))
-		return 0;
 
 	mtd = uboot_env_mtd();
 	if (mtd) {
@@ -445,12 +459,12 @@ static int uboot_env_write(struct uboot_env_manager *m, u8 *block)
 /* ---- Entry store (callers hold m->sem) ---- */
 
 /* Keys match whole; a record key may fill its field without a NUL. */
-static struct uboot_env_entry *uboot_env_find(struct uboot_env_manager *m,
+static struct uboot_env_entry *uboot_env_find(struct list_head *list,
 					      const char *key)
 {
 	struct uboot_env_entry *entry;
 
-	list_for_each_entry(entry, &m->list, list) {
+	list_for_each_entry(entry, list, list) {
 		if (!strncmp(entry->key, key,
 			     min_t(size_t, strlen(entry->key) + 1, UENV_KEY_LEN)))
 			return entry;
@@ -471,12 +485,21 @@ static bool uboot_env_key_permitted(const char *key)
 	return false;
 }
 
+/* Changes from user space reach only the permitted keys. */
+static int uboot_env_may_set(const char *key)
+{
+	if (uboot_env_key_permitted(key))
+		return 0;
+	uenv_warn_in("uboot_env_set", "set %.*s not allowed!", UENV_KEY_LEN, key);
+	return -EPERM;
+}
+
 static int uboot_env_get(struct uboot_env_manager *m,
 			 struct uboot_env_record *rec)
 {
 	struct uboot_env_entry *entry;
 
-	entry = uboot_env_find(m, rec->key);
+	entry = uboot_env_find(&m->list, rec->key);
 	if (!entry) {
 		uenv_info("Cannot find keyword %.*s ", UENV_KEY_LEN, rec->key);
 		return -ENOENT;
@@ -487,92 +510,215 @@ static int uboot_env_get(struct uboot_env_manager *m,
 }
 
 /*
- * Changes, adds or (with an empty value) deletes key and writes the
- * environment back. value_len may pass the record's 256 characters: the
- * console rewrite stores a long "bootargs" whole. Everything that can fail
- * short of the flash write is checked or allocated before the list changes,
- * so a refused change leaves the list, g_env and flash as they were.
+ * Every changer works on a stage, a copy of the list, which replaces the
+ * manager's list only once flash holds it: a refused change, a lack of
+ * memory or a failed flash write leaves the list and g_env as they were,
+ * which is what flash holds (or what the next write will repair).
  */
-static int uboot_env_store(struct uboot_env_manager *m, const char *key,
-			   const char *value, size_t value_len)
-{
-	size_t key_len = strnlen(key, UENV_KEY_LEN);
-	struct uboot_env_entry *entry, *added = NULL;
-	char *copy = NULL;
-	size_t used;
-	u8 *block;
-	int ret;
+struct uboot_env_stage {
+	struct list_head list;
+	u32 count;
+	size_t used;		/* bytes of strings, as uboot_env_used() */
+};
 
-	entry = uboot_env_find(m, key);
-	used = uboot_env_used(&m->list);
-	if (entry)
-		used -= uboot_env_entry_size(entry->key, entry->value);
-	if (!entry)
-		used += key_len + value_len + 2;
-	else if (value_len)
-		used += strlen(entry->key) + value_len + 2;
-	/* The strings must leave the empty one that ends the environment. */
-	if (used > UENV_STRINGS_MAX) {
-		uenv_warn_in("uboot_env_set", "set %.*s: no room, %zu of %d bytes!",
-			     (int)key_len, key, used, UENV_STRINGS_MAX);
-		return -ENOSPC;
+static int uboot_env_stage_begin(struct uboot_env_manager *m,
+				 struct uboot_env_stage *st)
+{
+	struct uboot_env_entry *entry;
+
+	INIT_LIST_HEAD(&st->list);
+	st->count = 0;
+	list_for_each_entry(entry, &m->list, list) {
+		if (!uboot_env_add(&st->list, &st->count,
+				   entry->key, strlen(entry->key),
+				   entry->value, strlen(entry->value))) {
+			uboot_env_free(&st->list);
+			return -ENOMEM;
+		}
 	}
+	st->used = uboot_env_used(&st->list);
+	return 0;
+}
+
+static void uboot_env_stage_end(struct uboot_env_stage *st)
+{
+	uboot_env_free(&st->list);
+}
+
+/*
+ * Sets key (up to its NUL or 64 characters) to the value_len characters of
+ * value, or deletes it when value_len is 0. An absent key with an empty
+ * value is added empty only if keep_empty, as UENV_IOC_SET always did.
+ */
+static int uboot_env_stage_change(struct uboot_env_stage *st, const char *key,
+				  const char *value, size_t value_len,
+				  bool keep_empty)
+{
+	struct uboot_env_entry *entry = uboot_env_find(&st->list, key);
+	size_t key_len = strnlen(key, UENV_KEY_LEN);
+	char *copy;
+
+	if (entry && value_len) {
+		copy = kstrndup(value, value_len, GFP_KERNEL);
+		if (!copy)
+			return -ENOMEM;
+		st->used = st->used - strlen(entry->value) + value_len;
+		kfree(entry->value);
+		entry->value = copy;
+	} else if (entry) {
+		st->used -= uboot_env_entry_size(entry->key, entry->value);
+		list_del(&entry->list);
+		st->count--;
+		uboot_env_entry_free(entry);
+	} else if (value_len || keep_empty) {
+		if (!uboot_env_add(&st->list, &st->count, key, key_len,
+				   value, value_len))
+			return -ENOMEM;
+		st->used += key_len + value_len + 2;
+	}
+	return 0;
+}
+
+/* The strings must leave the empty one that ends the environment. */
+static bool uboot_env_stage_fits(const struct uboot_env_stage *st)
+{
+	return st->used <= UENV_STRINGS_MAX;
+}
+
+/* key: the change that did not fit. */
+static void uboot_env_no_room(const struct uboot_env_stage *st, const char *key)
+{
+	uenv_warn_in("uboot_env_set", "set %.*s: no room, %zu of %d bytes!",
+		     UENV_KEY_LEN, key, st->used, UENV_STRINGS_MAX);
+}
+
+/*
+ * Makes the stage the manager's environment: written to flash unless flash
+ * already holds exactly that block (a needless rewrite wears the flash and
+ * risks the environment on a power cut), then swapped in with g_env.
+ */
+static int uboot_env_commit(struct uboot_env_manager *m,
+			    struct uboot_env_stage *st)
+{
+	u8 *block;
+	int ret = 0;
 
 	block = kzalloc(UENV_BLOCK_SIZE, GFP_KERNEL);
 	if (!block)
 		return -ENOMEM;
-	if (!entry || value_len) {
-		copy = kstrndup(value, value_len, GFP_KERNEL);
-		if (!copy)
-			goto nomem;
+	uboot_env_serialize(&st->list, block);
+	if (!m->flash_known || memcmp(m->flash_env, block, UENV_BLOCK_SIZE))
+		ret = uboot_env_write(m, block);
+	if (!ret) {
+		memcpy(g_env, block, UENV_BLOCK_SIZE);
+		uboot_env_free(&m->list);
+		list_splice_init(&st->list, &m->list);
+		m->count = st->count;
 	}
-	if (!entry) {
-		added = kzalloc(sizeof(*added), GFP_KERNEL);
-		if (!added)
-			goto nomem;
-		added->key = kstrndup(key, key_len, GFP_KERNEL);
-		if (!added->key)
-			goto nomem;
-	}
-
-	if (added) {
-		added->value = copy;
-		list_add_tail(&added->list, &m->list);
-		m->count++;
-	} else if (copy) {
-		kfree(entry->value);
-		entry->value = copy;
-	} else {
-		list_del(&entry->list);
-		m->count--;
-		kfree(entry->value);
-		kfree(entry->key);
-		kfree(entry);
-	}
-
-	ret = uboot_env_write(m, block);
 	kfree(block);
 	return ret;
-
-nomem:
-	if (added)
-		kfree(added->key);
-	kfree(added);
-	kfree(copy);
-	kfree(block);
-	return -ENOMEM;
 }
 
-/* A change from user space: only the permitted keys. */
+/*
+ * Changes, adds or (with an empty value) deletes key and writes the
+ * environment back. value_len may pass the record's 256 characters: the
+ * console rewrite stores a long "bootargs" whole.
+ */
+static int uboot_env_store(struct uboot_env_manager *m, const char *key,
+			   const char *value, size_t value_len)
+{
+	struct uboot_env_stage st;
+	int ret;
+
+	ret = uboot_env_stage_begin(m, &st);
+	if (!ret)
+		ret = uboot_env_stage_change(&st, key, value, value_len, true);
+	if (!ret && !uboot_env_stage_fits(&st)) {
+		uboot_env_no_room(&st, key);
+		ret = -ENOSPC;
+	}
+	if (!ret)
+		ret = uboot_env_commit(m, &st);
+	uboot_env_stage_end(&st);
+	return ret;
+}
+
 static int uboot_env_set(struct uboot_env_manager *m,
 			 const struct uboot_env_record *rec)
 {
-	if (!uboot_env_key_permitted(rec->key)) {
-		uenv_warn("set %.*s not allowed!", UENV_KEY_LEN, rec->key);
-		return -EPERM;
-	}
-	return uboot_env_store(m, rec->key, rec->value,
+	return uboot_env_may_set(rec->key) ?:
+	       uboot_env_store(m, rec->key, rec->value,
 			       strnlen(rec->value, UENV_VALUE_LEN));
+}
+
+/*
+ * The form of every change, before any is applied: a key of 1 to 63
+ * characters without '=' (what a block gives back as the same key) and a
+ * value, both NUL-terminated within the size; a key user space may set.
+ */
+static int uboot_env_changes_check(const char *changes, size_t size,
+				   u32 *refused)
+{
+	const char *p = changes, *end = changes + size;
+	const char *key_end, *value_end;
+	u32 i;
+
+	for (i = 0; p < end; i++, p = value_end + 1) {
+		key_end = memchr(p, '\0', end - p);
+		value_end = key_end ?
+			memchr(key_end + 1, '\0', end - (key_end + 1)) : NULL;
+		if (!value_end || key_end == p || key_end - p >= UENV_KEY_LEN ||
+		    memchr(p, '=', key_end - p)) {
+			*refused = i;
+			return -EINVAL;
+		}
+		if (uboot_env_may_set(p)) {
+			*refused = i;
+			return -EPERM;
+		}
+	}
+	return 0;
+}
+
+/*
+ * A change set: the changes applied in order, all of them or none, with at
+ * most one flash write. When the result does not fit, *refused names the
+ * change after the last state that fitted: the one that overflowed the
+ * environment for good.
+ */
+static int uboot_env_change(struct uboot_env_manager *m, const char *changes,
+			    size_t size, u32 *refused)
+{
+	const char *p, *value, *end = changes + size;
+	const char *after_fit = changes;
+	struct uboot_env_stage st;
+	u32 i, last_fit = 0;
+	size_t value_len;
+	int ret;
+
+	ret = uboot_env_changes_check(changes, size, refused);
+	if (ret)
+		return ret;
+	ret = uboot_env_stage_begin(m, &st);
+	for (i = 0, p = changes; !ret && p < end; i++) {
+		value = p + strlen(p) + 1;
+		value_len = strlen(value);
+		ret = uboot_env_stage_change(&st, p, value, value_len, false);
+		p = value + value_len + 1;
+		if (uboot_env_stage_fits(&st)) {
+			last_fit = i + 1;
+			after_fit = p;
+		}
+	}
+	if (!ret && !uboot_env_stage_fits(&st)) {
+		uboot_env_no_room(&st, after_fit);
+		*refused = last_fit;
+		ret = -ENOSPC;
+	}
+	if (!ret)
+		ret = uboot_env_commit(m, &st);
+	uboot_env_stage_end(&st);
+	return ret;
 }
 
 /* ---- Console setting in "bootargs" ---- */
@@ -695,7 +841,7 @@ static int uboot_env_store_console(struct uboot_env_manager *m,
 				   const struct uboot_serial_config *cfg,
 				   const char *func)
 {
-	const char *old = uboot_env_find(m, "bootargs")->value;
+	const char *old = uboot_env_find(&m->list, "bootargs")->value;
 	size_t size = strlen(old) + UENV_CONSOLE_GROWTH + 1;
 	char *value;
 	int ret = -ENOMEM;
@@ -739,7 +885,7 @@ static int uboot_bootargs_rectify(struct uboot_env_manager *m)
 		uenv_err("uboot_env_get failed %d ", ret);
 		return -EINVAL;
 	}
-	len = strlen(uboot_env_find(m, "bootargs")->value);
+	len = strlen(uboot_env_find(&m->list, "bootargs")->value);
 	if (len >= UENV_VALUE_LEN && !strnstr(rec.value, "tty", UENV_VALUE_LEN)) {
 		uenv_warn("bootargs: no console in the first %d of its %zu characters, left as it is",
 			  UENV_VALUE_LEN, len);
@@ -748,7 +894,7 @@ static int uboot_bootargs_rectify(struct uboot_env_manager *m)
 	if (uboot_env_store_console(m, &cfg, __func__))
 		return -EINVAL;
 	uenv_info("uboot bootargs rectify -> (%s)",
-		  uboot_env_find(m, "bootargs")->value);
+		  uboot_env_find(&m->list, "bootargs")->value);
 	return 0;
 }
 
@@ -884,6 +1030,121 @@ static long uboot_env_ioc_serial(struct uboot_env_manager *m, void __user *argp)
 }
 
 /*
+ * Commands 6 to 8: the caller's buffer follows its record directly, and
+ * both may lie at any address. Only copy_from_user() and copy_to_user()
+ * reach them: ARMv5 traps unaligned word loads and stores.
+ */
+static char __user *uboot_env_buffer(void __user *argp, size_t record_size)
+{
+	return (char __user *)argp + record_size;
+}
+
+static long uboot_env_ioc_get_value(struct uboot_env_manager *m,
+				    void __user *argp)
+{
+	struct uboot_env_value_record rec;
+	struct uboot_env_entry *entry;
+	size_t size;
+	long ret = 0;
+
+	if (copy_from_user(&rec, argp, sizeof(rec)))
+		return -EFAULT;
+	if (!memchr(rec.key, '\0', sizeof(rec.key)))
+		return -EINVAL;
+	entry = uboot_env_find(&m->list, rec.key);
+	if (!entry)
+		return -ENOENT;
+	size = strlen(entry->value) + 1;
+	if (size > rec.size)
+		ret = -ERANGE;
+	else if (copy_to_user(uboot_env_buffer(argp, sizeof(rec)),
+			      entry->value, size))
+		return -EFAULT;
+	rec.size = size;
+	if (copy_to_user(argp, &rec, sizeof(rec)))
+		return -EFAULT;
+	return ret;
+}
+
+/* No change of the set was refused (it may still fail). */
+#define UENV_NOT_REFUSED	(~0U)
+
+static long uboot_env_ioc_change(struct uboot_env_manager *m,
+				 void __user *argp)
+{
+	struct uboot_env_change_record rec;
+	u32 refused = UENV_NOT_REFUSED;
+	char *changes;
+	long ret;
+
+	if (copy_from_user(&rec, argp, sizeof(rec)))
+		return -EFAULT;
+	if (rec.size > UENV_CHANGES_MAX)
+		return -E2BIG;
+	changes = kmalloc(rec.size, GFP_KERNEL);
+	if (!changes)
+		return -ENOMEM;
+	if (copy_from_user(changes, uboot_env_buffer(argp, sizeof(rec)),
+			   rec.size)) {
+		ret = -EFAULT;
+		goto out;
+	}
+	ret = uboot_env_change(m, changes, rec.size, &refused);
+	if (refused != UENV_NOT_REFUSED) {
+		rec.refused = refused;
+		if (copy_to_user(argp, &rec, sizeof(rec)))
+			ret = -EFAULT;
+	}
+out:
+	kfree(changes);
+	return ret;
+}
+
+/*
+ * The strings as a block packs them, in one copy: a copy_to_user() for
+ * each string costs far more than the strings (ten times over on the ARM
+ * board).
+ */
+static int uboot_env_copy_strings(struct list_head *list, size_t used,
+				  char __user *to)
+{
+	char *strings;
+	int ret = 0;
+
+	strings = kmalloc(used, GFP_KERNEL);
+	if (!strings)
+		return -ENOMEM;
+	uboot_env_put_strings(list, strings, used);
+	if (copy_to_user(to, strings, used))
+		ret = -EFAULT;
+	kfree(strings);
+	return ret;
+}
+
+static long uboot_env_ioc_list(struct uboot_env_manager *m, void __user *argp)
+{
+	struct uboot_env_list_record rec;
+	size_t used;
+	long ret;
+
+	if (copy_from_user(&rec, argp, sizeof(rec)))
+		return -EFAULT;
+	used = uboot_env_used(&m->list);
+	if (used > rec.size)
+		ret = -ERANGE;
+	else
+		ret = uboot_env_copy_strings(&m->list, used,
+					     uboot_env_buffer(argp, sizeof(rec)));
+	if (ret && ret != -ERANGE)
+		return ret;
+	rec.size = used;
+	rec.count = m->count;
+	if (copy_to_user(argp, &rec, sizeof(rec)))
+		return -EFAULT;
+	return ret;
+}
+
+/*
  * Changes need a file opened for writing, as write(2) does: a node that is
  * readable by all, for monitoring, must not let anyone rewrite "bootargs".
  */
@@ -923,6 +1184,15 @@ static long uboot_env_fops_ioctl(struct file *file, unsigned int cmd,
 		break;
 	case _IOC_NR(UENV_IOC_SERIAL):
 		ret = uboot_env_may_change(file) ?: uboot_env_ioc_serial(m, argp);
+		break;
+	case _IOC_NR(UENV_IOC_GET_VALUE):
+		ret = uboot_env_ioc_get_value(m, argp);
+		break;
+	case _IOC_NR(UENV_IOC_CHANGE):
+		ret = uboot_env_may_change(file) ?: uboot_env_ioc_change(m, argp);
+		break;
+	case _IOC_NR(UENV_IOC_LIST):
+		ret = uboot_env_ioc_list(m, argp);
 		break;
 	default:
 		printk("\033[0;31m[K] ERROR|%s|%s|%d: ioctl cmd[0x%x] not support!\033[m",

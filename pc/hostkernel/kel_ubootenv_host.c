@@ -114,6 +114,12 @@ int uenv_host_set(struct uboot_env_manager *m, const struct uboot_env_record *re
 	return uboot_env_set(m, rec);
 }
 
+int uenv_host_change(struct uboot_env_manager *m, const char *changes, size_t size,
+		     uint32_t *refused)
+{
+	return uboot_env_change(m, changes, size, refused);
+}
+
 int uenv_host_uart_set(struct uboot_env_record *rec,
 		       const struct uboot_serial_config *cfg)
 {

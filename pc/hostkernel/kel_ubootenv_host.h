@@ -40,6 +40,8 @@ const char *uenv_host_value(struct uboot_env_manager *m, uint32_t index);
 /* Store and console rewriter (the caller stands in for the semaphore) */
 int uenv_host_get(struct uboot_env_manager *m, struct uboot_env_record *rec);
 int uenv_host_set(struct uboot_env_manager *m, const struct uboot_env_record *rec);
+int uenv_host_change(struct uboot_env_manager *m, const char *changes, size_t size,
+		     uint32_t *refused);
 int uenv_host_uart_set(struct uboot_env_record *rec, const struct uboot_serial_config *cfg);
 int uenv_host_rectify(struct uboot_env_manager *m);
 

@@ -79,7 +79,8 @@ struct uboot_serial_config {
  * UENV_IOC_GET_VALUE: the whole value of `key` and its NUL into the buffer.
  * On return `size` is the value's length + 1; when that is more than the
  * buffer holds, nothing is copied into it and the result is -ERANGE, so
- * that the caller can retry with a buffer of `size` bytes.
+ * that the caller can retry with a buffer of `size` bytes. An absent key
+ * is -ENOENT, a key without its NUL -EINVAL; neither changes the record.
  */
 struct uboot_env_value_record {
 	char key[UENV_KEY_LEN];		/* NUL-terminated within the field */
@@ -95,7 +96,7 @@ struct uboot_env_value_record {
  * written to flash once; a set that changes nothing writes nothing. On a
  * refusal (-EINVAL a malformed change or key, -EPERM a read-only key,
  * -ENOSPC no room) `refused` says which change, counted from 0, and
- * nothing has changed.
+ * nothing has changed. More than UENV_CHANGES_MAX bytes: -E2BIG.
  */
 #define UENV_CHANGES_MAX	8192	/* bytes of changes a set may carry */
 struct uboot_env_change_record {

@@ -6,13 +6,17 @@
 // Checked after every operation: the result is the one the command word,
 // the mapping and the state allow (-EFAULT exactly when a needed range is
 // not user memory, -EINVAL for a foreign type, -ENODEV on a file whose
-// device has gone); the driver writes nothing outside what the command
-// returns and nothing at all when it fails; the entry count, the list,
-// g_env and flash agree; the proc look-up never names a removed manager.
+// device has gone); whole values, the whole list and the outcome of a
+// change set are the ones an independent model gives (env_oracle.h); the
+// driver writes nothing outside what the command returns, and a failed
+// command hands back only why and changes nothing; the entry count, the
+// list, g_env and flash agree; the proc look-up never names a removed
+// manager.
 // A semaphore left taken shows up as a hang (libFuzzer's -timeout). After
 // the input: every file closed, the module unloaded, nothing leaked.
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -220,6 +224,109 @@ void check_consistent(const session &s)
         CHECK(valid_block(flash) && fuzz::live_entries(flash, block_size) == list);
 }
 
+// Commands 6 to 8: a fixed record, then the caller's buffer.
+template <typename Record> bool sent_record(const user_buffer &buf, Record *rec)
+{
+    return buf.user(sizeof(Record)) && buf.sent(rec);
+}
+
+// Returns the bytes UENV_IOC_GET_VALUE may have written.
+std::size_t check_get_value(const user_buffer &buf, uboot_env_manager *m, long ret)
+{
+    uboot_env_value_record rec{};
+    if (!sent_record(buf, &rec)) {
+        CHECK(ret == -EFAULT);
+        return 0;
+    }
+    if (!memchr(rec.key, '\0', sizeof(rec.key))) {
+        CHECK(ret == -EINVAL);
+        return 0;
+    }
+    const char *value = value_for(m, rec.key);
+    if (!value) {
+        CHECK(ret == -ENOENT);
+        return 0;
+    }
+    const std::size_t need = std::strlen(value) + 1;
+    const std::size_t record = sizeof(rec);
+    if (need > rec.size) {
+        CHECK(ret == -ERANGE && buf.unchanged_from(record));
+    } else if (!buf.user(record + need)) {
+        CHECK(ret == -EFAULT);
+        return record + need;
+    } else {
+        CHECK(ret == 0 && !std::memcmp(buf.bytes() + record, value, need));
+    }
+    std::uint32_t size;
+    std::memcpy(&size, buf.bytes() + offsetof(uboot_env_value_record, size), sizeof(size));
+    CHECK(size == need && buf.unchanged_range(0, offsetof(uboot_env_value_record, size)));
+    return record + need;
+}
+
+// Returns the bytes UENV_IOC_LIST may have written.
+std::size_t check_list(const session &s, const user_buffer &buf, const fuzz::entries &env,
+                       long ret)
+{
+    uboot_env_list_record rec{};
+    if (!sent_record(buf, &rec)) {
+        CHECK(ret == -EFAULT);
+        return 0;
+    }
+    std::string strings;
+    for (const auto &[key, value] : env)
+        strings += key + "=" + value + '\0';
+    const std::size_t record = sizeof(rec);
+    if (strings.size() > rec.size) {
+        CHECK(ret == -ERANGE && buf.unchanged_from(record));
+    } else if (s.allocations_fail && ret == -ENOMEM) {
+        return 0;
+    } else if (!buf.user(record + strings.size())) {
+        CHECK(ret == -EFAULT);
+        return record + strings.size();
+    } else {
+        CHECK(ret == 0 && !std::memcmp(buf.bytes() + record, strings.data(), strings.size()));
+    }
+    uboot_env_list_record out;
+    std::memcpy(&out, buf.bytes(), sizeof(out));
+    CHECK(out.size == strings.size() && out.count == env.size());
+    return record + strings.size();
+}
+
+// Whether UENV_IOC_CHANGE refused the set (and so wrote `refused`).
+bool check_change(const session &s, const user_buffer &buf, const fuzz::entries &before,
+                  uboot_env_manager *m, long ret)
+{
+    uboot_env_change_record rec{};
+    if (!sent_record(buf, &rec)) {
+        CHECK(ret == -EFAULT);
+        return false;
+    }
+    if (rec.size > UENV_CHANGES_MAX) {
+        CHECK(ret == -E2BIG);
+        return false;
+    }
+    if (s.allocations_fail && ret == -ENOMEM)
+        return false;
+    if (!buf.user(sizeof(rec) + rec.size)) {
+        CHECK(ret == -EFAULT);
+        return false;
+    }
+    const std::string changes(reinterpret_cast<const char *>(buf.bytes()) + sizeof(rec), rec.size);
+    const fuzz::change_outcome expected = fuzz::apply_changes(
+        before, changes, [](const std::string &key) { return permitted(key.c_str()); });
+    if (expected.error) {
+        uboot_env_change_record out;
+        std::memcpy(&out, buf.bytes(), sizeof(out));
+        CHECK(ret == expected.error && out.size == rec.size && out.refused == expected.refused);
+        return true;
+    }
+    if (ret == 0)
+        CHECK(list_of(m) == expected.env);
+    else
+        CHECK((s.allocations_fail && ret == -ENOMEM) || (s.flash_unreliable && ret == -EIO));
+    return false;
+}
+
 void do_ioctl(session &s, fuzz::reader &in)
 {
     const std::uint8_t which = in.u8();
@@ -238,10 +345,12 @@ void do_ioctl(session &s, fuzz::reader &in)
     const bool has_record = buf.sent(&rec) && strnlen(rec.key, UENV_KEY_LEN) < UENV_KEY_LEN;
     const char *old_value = has_record ? value_for(m, rec.key) : nullptr;
     const std::string old_copy = old_value ? old_value : "";
+    const fuzz::entries before = m ? list_of(m) : fuzz::entries{};
 
     long ret = hk::ioctl(of.f, cmd, buf.arg());
 
     std::size_t returned = 0; // bytes the command may write back
+    bool says_why = false;    // a failure that hands back its reason
     if ((cmd >> 8 & 0xff) != 'E') {
         CHECK(ret == -EINVAL);
     } else if (!s.live(of)) {
@@ -267,7 +376,7 @@ void do_ioctl(session &s, fuzz::reader &in)
                   (s.allocations_fail && ret == -ENOMEM) || (s.flash_unreliable && ret == -EIO));
             if (buf.user(sizeof(uboot_env_record)) && buf.sent(&rec))
                 CHECK((ret == -EPERM) == !(has_record && permitted(rec.key)));
-            if (has_record && (ret == 0 || ret == -EIO)) {
+            if (has_record && ret == 0) {
                 std::string value(rec.value, strnlen(rec.value, UENV_VALUE_LEN));
                 const char *now = value_for(m, rec.key);
                 if (!value.empty()) {
@@ -308,14 +417,29 @@ void do_ioctl(session &s, fuzz::reader &in)
                   ret == -EFAULT || (s.allocations_fail && ret == -ENOMEM) ||
                   (s.flash_unreliable && ret == -EIO));
             break;
+        case 6: // whole value
+            returned = check_get_value(buf, m, ret);
+            says_why = ret == -ERANGE;
+            break;
+        case 7: // change set
+            says_why = check_change(s, buf, before, m, ret);
+            returned = says_why ? sizeof(uboot_env_change_record) : 0;
+            break;
+        case 8: // whole list
+            returned = check_list(s, buf, before, ret);
+            says_why = ret == -ERANGE;
+            break;
         default: // logged, and an error rather than a false success
             CHECK(ret == -ENOTTY);
             break;
         }
     }
-    // A failed command hands nothing back, except what a faulting copy
-    // out managed before the fault.
-    CHECK(buf.unchanged_from(ret == 0 || ret == -EFAULT ? returned : 0));
+    // A failed command changes nothing and hands nothing back, except what
+    // a faulting copy out managed before the fault and the reason a
+    // refusal gives.
+    if (ret && m)
+        CHECK(list_of(m) == before);
+    CHECK(buf.unchanged_from(ret == 0 || ret == -EFAULT || says_why ? returned : 0));
 }
 
 void do_proc_write(session &s, fuzz::reader &in)

@@ -146,7 +146,8 @@ enum user_layout : std::uint8_t {
     USER_LAYOUTS
 };
 
-constexpr std::size_t max_user_size = 1024;
+// Room for a record and the whole environment behind it.
+constexpr std::size_t max_user_size = 4096 + 64;
 
 enum initial_flash : std::uint8_t {
     FLASH_ERASED,     // the default environment is chosen

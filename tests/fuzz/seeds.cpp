@@ -181,6 +181,41 @@ writer &count(writer &w)
     return ioctl(w, UENV_IOC_COUNT, &n, sizeof(n));
 }
 
+// Commands 6 to 8: the record, then `buffer` in a buffer of `size` bytes.
+template <typename Record>
+writer &with_buffer(writer &w, std::uint32_t cmd, const Record &rec, const std::string &buffer,
+                    std::size_t size, unsigned layout = fuzz::USER_MAPPED, unsigned a = 0)
+{
+    std::string bytes(reinterpret_cast<const char *>(&rec), sizeof(rec));
+    bytes += buffer;
+    bytes.resize(sizeof(rec) + size);
+    return ioctl(w, cmd, bytes.data(), bytes.size(), layout, a);
+}
+
+writer &get_value(writer &w, const std::string &key, std::uint32_t size, std::size_t buffer_size)
+{
+    uboot_env_value_record rec{};
+    std::memcpy(rec.key, key.data(), key.size() < sizeof(rec.key) ? key.size() : sizeof(rec.key));
+    rec.size = size;
+    return with_buffer(w, UENV_IOC_GET_VALUE, rec, "", buffer_size);
+}
+
+writer &list(writer &w, std::uint32_t size, unsigned layout = fuzz::USER_MAPPED, unsigned a = 0)
+{
+    uboot_env_list_record rec{size, 0};
+    return with_buffer(w, UENV_IOC_LIST, rec, "", size, layout, a);
+}
+
+// A change set of key and value pairs; size may lie about their length.
+writer &change(writer &w, const std::vector<std::string> &kv, long size = -1)
+{
+    std::string changes;
+    for (const std::string &s : kv)
+        changes += s + '\0';
+    uboot_env_change_record rec{static_cast<std::uint32_t>(size < 0 ? changes.size() : size), 0};
+    return with_buffer(w, UENV_IOC_CHANGE, rec, changes, changes.size());
+}
+
 writer &flash_from(writer &w, const std::string &data)
 {
     return w.u8(fuzz::FLASH_FROM_INPUT).u16(static_cast<unsigned>(data.size())).text(data);
@@ -314,6 +349,75 @@ void device_seeds()
         w.u8(fuzz::OP_BIND).u8(fuzz::OP_BIND).u8(fuzz::OP_OPEN);
         ioctl(w, UENV_IOC_COUNT, "\0\0\0\0", 4, fuzz::USER_MAPPED, 0, 0, 1);
         save("device", "no-room-no-memory-bad-flash", w);
+    }
+    {
+        writer w;
+        // A value of 1023 characters, strings of `env.size()` bytes.
+        const std::string bootargs = "bootargs=console=ttyS0,115200n8 " + std::string(1000, 'b');
+        const std::string env =
+            strings({bootargs, "bootcmd=bootm", "serverip=10.0.0.2", "empty=", "=empty key",
+                     std::string(70, 'k') + "=long key"});
+        const auto used = static_cast<std::uint32_t>(env.size());
+        flash_from(w, env);
+        get_value(w, "bootargs", 1023, 1023); // one byte too small
+        get_value(w, "bootargs", 1024, 1024); // exactly the value
+        get_value(w, "empty", 1, 1);
+        get_value(w, "", 16, 16);
+        get_value(w, "nosuch", 16, 16);
+        get_value(w, std::string(64, 'k'), 16, 16); // no NUL in the key
+        list(w, used - 1);
+        list(w, used);
+        list(w, 4096, fuzz::USER_HEAD_MAPPED, 600);
+        save("device", "whole-values", w);
+    }
+    {
+        writer w;
+        w.u8(fuzz::FLASH_SMALL);
+        change(w, {"serverip",       "10.0.0.3",
+                   "update_ip",      "10.0.0.7",
+                   "identification", std::string(700, 'i'),
+                   "device_type",    "",
+                   "serverip",       "",
+                   "serverip",       "10.0.0.4",
+                   "update_ip",      "10.0.0.8",
+                   "bootargs",       "console=ttyS0,9600",
+                   "device_type",    "gw",
+                   "device_type",    ""});
+        change(w, {"update_ip", "1", "update_ip", ""});
+        change(w, {});
+        change(w, {"serverip", "1", "ethaddr", "02:00:00:00:00:02"});
+        change(w, {"serverip=1", "2"});
+        change(w, {"", "2"});
+        change(w, {std::string(64, 'k'), "v"});
+        change(w, {"serverip", "1", "serverip", "2"}, 19); // cuts the last change
+        change(w, {"serverip", "1"}, 64);                  // more than the buffer
+        change(w, {"serverip", "1"}, UENV_CHANGES_MAX + 1);
+        list(w, 4096);
+        save("device", "change-sets", w);
+    }
+    {
+        writer w;
+        w.u8(fuzz::FLASH_NEAR_FULL);
+        change(w, {"identification", std::string(300, 'i')});
+        change(w, {"serverip", "1", "identification", std::string(400, 'i'), "serverip", ""});
+        change(w, {"identification", std::string(200, 'i'), "update_ip", std::string(100, 'u')});
+        change(w, {"identification", std::string(900, 'i'), "identification", "1"});
+        w.u8(fuzz::OP_FAIL_ALLOC).u8(3);
+        change(w, {"serverip", "10.0.0.5", "update_ip", "10.0.0.6"});
+        w.u8(fuzz::OP_FAIL_FLASH).u8(0);
+        change(w, {"serverip", "10.0.0.5", "update_ip", "10.0.0.6"});
+        change(w, {"serverip", "10.0.0.5", "update_ip", "10.0.0.6"});
+        save("device", "change-set-no-room", w);
+    }
+    {
+        // FLASH_NEAR_FULL leaves 299 bytes: "identification=", 283
+        // characters and the NUL fill the block to its last string byte.
+        writer w;
+        w.u8(fuzz::FLASH_NEAR_FULL);
+        change(w, {"identification", std::string(284, 'i')});
+        change(w, {"identification", std::string(283, 'i')});
+        change(w, {"identification", "", "update_ip", std::string(288, 'u')});
+        save("device", "change-set-fills-the-block", w);
     }
 }
 

@@ -104,7 +104,7 @@ TEST_F(Device, CommandWordChecks)
     EXPECT_EQ(0, ioctl(0x4501, rec.arg()));
     EXPECT_EQ(0, ioctl(_IOWR('E', 1, uboot_env_record), rec.arg()));
 
-    for (unsigned int cmd : {0x4500u, 0x4506u, 0xc14045ffu}) {
+    for (unsigned int cmd : {0x4500u, 0x4509u, 0xc14045ffu}) {
         hk::clear_log();
         EXPECT_EQ(-ENOTTY, ioctl(cmd, rec.arg()));
         char text[64];

@@ -52,6 +52,18 @@ static inline int list_empty(const struct list_head *head)
 	return head->next == head;
 }
 
+/* Moves list's entries to the front of head; list is left empty. */
+static inline void list_splice_init(struct list_head *list, struct list_head *head)
+{
+	if (!list_empty(list)) {
+		list->next->prev = head;
+		list->prev->next = head->next;
+		head->next->prev = list->prev;
+		head->next = list->next;
+		INIT_LIST_HEAD(list);
+	}
+}
+
 #define list_entry(ptr, type, member) container_of(ptr, type, member)
 #define list_first_entry(ptr, type, member) list_entry((ptr)->next, type, member)
 
