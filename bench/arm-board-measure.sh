@@ -35,7 +35,11 @@ put uenv_get_s "$(time_runs uenv get -n serverip)"
 put fw_get_s "$(time_runs $fw -n serverip)"
 put uenv_list_s "$(time_runs uenv list)"
 put fw_list_s "$(time_runs $fw)"
+put our_fw_list_s "$(time_runs fw_printenv)"
+[ "$(fw_printenv | sort)" = "$($fw)" ] && put same_list yes
 put runs $runs
+# The listing's ioctls alone: the walk of count, key at and value, or one list.
+/host/env_list_ioctls 1000 > "$out/list_ioctls"
 
 # A change: its time, and what it costs the flash.
 counts() { echo "$(cat $KELBOARD/flash_erases) $(cat $KELBOARD/flash_writes)"; }
@@ -48,6 +52,25 @@ while [ $i -lt 20 ]; do
 done
 put set_s "$(diff_s "$start" "$(now)")"
 put set_counts "$before / $(counts)"
+
+# Ten changes as one script, then as ten commands: time and flash cost.
+changes='serverip=10.9.1.1 bootargs=mem=42M_console=ttyS0,115200n8_quiet identification=unit-9
+device_type=kx9 update_ip=10.9.1.9 serverip=10.9.1.2 identification= device_type=kx10
+update_ip= bootargs=mem=42M_console=ttyS0,115200n8'
+for change in $changes; do echo "$change" | tr _ ' '; done > /tmp/script
+before=$(counts)
+start=$(now)
+fw_setenv -s /tmp/script
+put script_s "$(diff_s "$start" "$(now)")"
+put script_counts "$before / $(counts)"
+uenv set serverip 10.9.0.0
+before=$(counts)
+start=$(now)
+while IFS== read -r key value; do
+	fw_setenv "$key" "$value"
+done < /tmp/script
+put sets_s "$(diff_s "$start" "$(now)")"
+put sets_counts "$before / $(counts)"
 
 # The static daemon: memory, and wake-ups per minute supervising a norvel,
 # then idle (norvel hung and, moved away, not relaunched).

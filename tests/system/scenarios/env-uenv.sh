@@ -23,7 +23,7 @@ uenv set update_ip && { uenv get update_ip; record deleted_status $?; }
 uenv serial --port 1 --baud 9600 --parity e --bits 7 --rts && uenv get -n bootargs > /host/bootargs-serial
 uenv serial --tty 2 && uenv get -n bootargs > /host/bootargs-tty
 uenv serial --baud 12345; record bad_serial_status $?
-uenv set serverip "$(head -c 300 /dev/zero | tr "\0" x)"; record too_long_status $?
+uenv set serverip "$(head -c 5000 /dev/zero | tr "\0" x)"; record too_long_status $?
 uenv --device /dev/nosuch list; record no_device_status $?
 dmesg > /host/dmesg
 '

@@ -44,6 +44,8 @@ uenv set bootargs "$(head -c 4082 /dev/zero | tr "\0" a)"; record never_fits_sta
 fw_setenv bootargs "$(head -c 3300 /dev/zero | tr "\0" a)"; record no_room_status $?
 record refused_writes $(($(writes) - before))
 echo g bootargs > /proc/driver/uenv
+# A last line, so that the look-up'"'"'s colour reset is no pending fragment.
+echo x > /proc/driver/uenv
 dmesg > /host/dmesg
 '
 expect_status 0
