@@ -1,7 +1,7 @@
 # /dev/env from a real process: bad pointers fail with EFAULT, wrong command
 # words are refused, reads and writes do nothing, a file opened read-only
 # cannot change anything (EBADF); the flash is not written.
-board_cc -O2 -Wall -Wextra -Werror -I "$REPO/ubootenv" -o env-ioctl-check \
+board_cc -O2 -Wall -Wextra -Werror -I "$REPO/sdk/include" -o env-ioctl-check \
 	"$SYSTEM_TESTS/env_ioctl_check.c" || fail "cannot build env_ioctl_check.c"
 board --timeout 60 -- '
 . /host/board-lib.sh
