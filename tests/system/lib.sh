@@ -20,6 +20,13 @@ fail() {
 	exit 1
 }
 
+# expect_checker_reports KIND...: the scenario plants faults, and its boots
+# must show a report of each of these kinds (as pc/emulated-board/lib.sh's
+# checker_report_kind names them) and of no other; the runner checks.
+expect_checker_reports() {
+	printf '%s\n' "$@" > "$SCENARIO_DIR/expected-checker-reports"
+}
+
 # erase_board_flash [FILE]: FILE (default $FLASH) as this board's flash
 # comes new: erased, at its size.
 erase_board_flash() {
