@@ -171,13 +171,13 @@ int take_serial_option(const option_spec &option, const char *value, command &cm
 
 struct subcommand {
 	const char *name;
-	action what;
 	const option_spec *options;	// the global ones included
 	std::size_t option_count;
-	bool double_dash_ends;		// "--" ends the options
 	// Takes the words after the options (argv[i] on).
 	int (*take_operands)(int argc, char *const argv[], int i, bool after_double_dash,
 			     command &cmd, const parse_state &state, FILE *err);
+	action what;
+	bool double_dash_ends;		// "--" ends the options
 };
 
 int take_list_operands(int argc, char *const argv[], int i, bool, command &, const parse_state &,
@@ -235,6 +235,7 @@ int take_set_operands(int argc, char *const argv[], int i, bool, command &cmd,
 				nullptr, err);
 }
 
+// cppcheck-suppress constParameterCallback ; every operand handler's signature
 int take_serial_operands(int argc, char *const argv[], int i, bool, command &cmd,
 			 const parse_state &state, FILE *err)
 {
@@ -248,12 +249,11 @@ int take_serial_operands(int argc, char *const argv[], int i, bool, command &cmd
 }
 
 constexpr subcommand subcommands[] = {
-	{"list", action::list, global_options, count_of(global_options), false,
-	 take_list_operands},
-	{"get", action::get, get_options, count_of(get_options), true, take_get_operands},
-	{"set", action::set, global_options, count_of(global_options), true, take_set_operands},
-	{"serial", action::serial, serial_options, count_of(serial_options), false,
-	 take_serial_operands},
+	{"list", global_options, count_of(global_options), take_list_operands, action::list, false},
+	{"get", get_options, count_of(get_options), take_get_operands, action::get, true},
+	{"set", global_options, count_of(global_options), take_set_operands, action::set, true},
+	{"serial", serial_options, count_of(serial_options), take_serial_operands, action::serial,
+	 false},
 };
 
 // The options up to the first word that is none: the global ones, then
