@@ -87,11 +87,16 @@ check-static: deps all
 check: check-host check-static check-fuzz check-board check-system
 
 # Scenarios on both emulated boards (QEMU), one boot each: the x86-64
-# board (the Debian kernel), then the ARM board (its CPU, kernel and NOR).
+# board (the Debian kernel) and the ARM board (its CPU, kernel and NOR),
+# side by side, a core each; the x86-64 board's report follows the ARM's.
 check-system: deps board
 	scripts/install-deps vm vm-arm
-	tests/system/run --arch x86-64
-	tests/system/run --arch arm
+	mkdir -p $(BUILD)/system-tests
+	tests/system/run --arch x86-64 > $(BUILD)/system-tests/x86-64.log 2>&1 & x86=$$!; \
+	tests/system/run --arch arm; arm=$$?; \
+	wait $$x86; x86=$$?; \
+	cat $(BUILD)/system-tests/x86-64.log; \
+	[ $$arm -eq 0 ] && [ $$x86 -eq 0 ]
 
 # The emulated board: a guided tour, or its shell when run on a terminal.
 # (tests/daemon/sandbox --demo build shows the daemon alone, without QEMU.)
