@@ -33,6 +33,15 @@ void print_changeable_keys(FILE *out)
 	}
 }
 
+void print_change_limits(FILE *out, const char *names, const char *placeholder)
+{
+	std::fputs("Only ", out);
+	print_changeable_keys(out);
+	std::fprintf(out, " can be changed.\n%s hold at most %zu characters; a value as much as the\n"
+		     "block holds (%d bytes of %s=VALUE strings, each with its NUL).\n",
+		     names, max_key_length, UENV_STRINGS_MAX, placeholder);
+}
+
 namespace {
 
 // "first, first + 1, ... or last"
@@ -572,11 +581,7 @@ void print_help(FILE *out)
 "Called as fw_printenv or fw_setenv (links to uenv), it takes the command\n"
 "lines of U-Boot's tools of those names: see fw_printenv -h, fw_setenv -h.\n"
 "\n", out);
-	std::fputs("Only ", out);
-	print_changeable_keys(out);
-	std::fprintf(out, " can be changed.\nKeys hold at most %zu characters; a value as much as the\n"
-		     "block holds (%d bytes of KEY=VALUE strings, each with its NUL).\n",
-		     max_key_length, UENV_STRINGS_MAX);
+	print_change_limits(out, "Keys", "KEY");
 	std::fputs("For serial:", out);
 	const serial_rule ranges[] = {serial_rule::port, serial_rule::data_bits, serial_rule::baud};
 	for (serial_rule rule : ranges) {

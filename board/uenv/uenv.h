@@ -93,6 +93,10 @@ void print_help(FILE *out);
 // "serverip, bootargs, ... and update_ip": the keys the driver lets change.
 void print_changeable_keys(FILE *out);
 
+// "Only ... can be changed." and how long keys (NAMES, as the help calls
+// them) and values may be.
+void print_change_limits(FILE *out, const char *names, const char *placeholder);
+
 // The whole program: parse, open the device, run, flush `out`.
 int uenv_main(int argc, char *const argv[], FILE *out, FILE *err);
 

@@ -435,11 +435,8 @@ void print_fw_help(fw_tool tool, FILE *out)
 "  -h, --help            show this text\n"
 "  -V, --version         print the version\n"
 "\n", out);
-	std::fputs("Only ", out);
-	print_changeable_keys(out);
-	std::fprintf(out, " can be changed.\nNames hold at most %zu characters; a value as much as the"
-		     "\nblock holds (%d bytes of NAME=VALUE strings, each with its NUL).\n\n"
-		     "Exit status:\n", max_key_length, UENV_STRINGS_MAX);
+	print_change_limits(out, "Names", "NAME");
+	std::fputs("\nExit status:\n", out);
 	for (const exit_status_info &status : exit_statuses)
 		std::fprintf(out, "  %d  %s\n", status.status, status.meaning);
 }
