@@ -10,6 +10,10 @@
  *   write FILE TEXT    write() of TEXT to FILE, e.g. a device name to a
  *                      driver's bind file in sysfs: the probe runs inside
  *   set KEY [VALUE]    UENV_IOC_SET on /dev/env; without VALUE, a delete
+ *   change KEY=VALUE...  UENV_IOC_CHANGE of those changes as one set;
+ *                      KEY= deletes
+ *   get-value KEY      UENV_IOC_GET_VALUE into a buffer of 8 KiB
+ *   list               UENV_IOC_LIST into a buffer of 8 KiB
  *
  * Exit status 0 when the call ran, 2 when it could not be prepared.
  */
@@ -34,6 +38,14 @@ struct operation {
 };
 
 static struct uboot_env_record record;
+/* A record of commands 6 to 8 and the buffer that follows it. */
+static union {
+	struct uboot_env_value_record value;
+	struct uboot_env_change_record change;
+	struct uboot_env_list_record list;
+	char bytes[sizeof(struct uboot_env_value_record) + UENV_CHANGES_MAX];
+} request;
+static unsigned long request_cmd;
 static const char *text;
 static int fd_used = -1;
 
@@ -56,6 +68,16 @@ static long call_write(void)
 	return len == (ssize_t)strlen(text) ? 0 : -1;
 }
 
+static int open_device(int flags)
+{
+	fd_used = open(UENV_DEVICE_PATH, flags);
+	if (fd_used < 0) {
+		perror(UENV_DEVICE_PATH);
+		return -1;
+	}
+	return 0;
+}
+
 static int prepare_set(char **args, int nargs)
 {
 	if (strlen(args[0]) >= sizeof(record.key) ||
@@ -66,12 +88,7 @@ static int prepare_set(char **args, int nargs)
 	strcpy(record.key, args[0]);
 	if (nargs > 1)
 		strcpy(record.value, args[1]);
-	fd_used = open(UENV_DEVICE_PATH, O_RDWR);
-	if (fd_used < 0) {
-		perror(UENV_DEVICE_PATH);
-		return -1;
-	}
-	return 0;
+	return open_device(O_RDWR);
 }
 
 static long call_set(void)
@@ -79,9 +96,63 @@ static long call_set(void)
 	return ioctl(fd_used, UENV_IOC_SET, &record);
 }
 
+static int prepare_change(char **args, int nargs)
+{
+	char *changes = request.bytes + sizeof(request.change);
+	size_t room = sizeof(request.bytes) - sizeof(request.change);
+	size_t used = 0, len;
+	char *eq;
+	int i;
+
+	for (i = 0; i < nargs; i++) {
+		len = strlen(args[i]) + 1;
+		eq = strchr(args[i], '=');
+		if (!eq || len > room - used) {
+			fprintf(stderr, "fail-nth: %s: not KEY=VALUE, or too long\n", args[i]);
+			return -1;
+		}
+		memcpy(changes + used, args[i], len);
+		changes[used + (eq - args[i])] = '\0';
+		used += len;
+	}
+	request.change.size = used;
+	request_cmd = UENV_IOC_CHANGE;
+	return open_device(O_RDWR);
+}
+
+static int prepare_get_value(char **args, int nargs)
+{
+	(void)nargs;
+	if (strlen(args[0]) >= sizeof(request.value.key)) {
+		fprintf(stderr, "fail-nth: key too long\n");
+		return -1;
+	}
+	strcpy(request.value.key, args[0]);
+	request.value.size = sizeof(request.bytes) - sizeof(request.value);
+	request_cmd = UENV_IOC_GET_VALUE;
+	return open_device(O_RDONLY);
+}
+
+static int prepare_list(char **args, int nargs)
+{
+	(void)args;
+	(void)nargs;
+	request.list.size = sizeof(request.bytes) - sizeof(request.list);
+	request_cmd = UENV_IOC_LIST;
+	return open_device(O_RDONLY);
+}
+
+static long call_request(void)
+{
+	return ioctl(fd_used, request_cmd, &request);
+}
+
 static const struct operation operations[] = {
 	{ "write", 2, 2, prepare_write, call_write },
 	{ "set", 1, 2, prepare_set, call_set },
+	{ "change", 1, 64, prepare_change, call_request },
+	{ "get-value", 1, 1, prepare_get_value, call_request },
+	{ "list", 0, 0, prepare_list, call_request },
 };
 
 /* Writes the count to the open fail-nth file; false on failure. */
@@ -107,9 +178,12 @@ int main(int argc, char **argv)
 	nargs = argc - 3;
 	if (!op || nargs < op->args_min || nargs > op->args_max ||
 	    strtoul(argv[1], NULL, 10) == 0) {
-		fprintf(stderr, "usage: fail-nth N write FILE TEXT | set KEY [VALUE]\n");
+		fprintf(stderr, "usage: fail-nth N write FILE TEXT | set KEY [VALUE] |"
+			" change KEY=VALUE... | get-value KEY | list\n");
 		return 2;
 	}
+	/* Touched now, so that the call's copies fault in no page. */
+	memset(&request, 0, sizeof(request));
 	if (op->prepare(argv + 3, nargs))
 		return 2;
 	snprintf(count_text, sizeof(count_text), "%lu", strtoul(argv[1], NULL, 10));
