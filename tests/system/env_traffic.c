@@ -245,6 +245,10 @@ int main(int argc, char **argv)
 		}
 	} while (strcmp(role, "check") && now() < deadline);
 	device_close();
+	if (!strcmp(role, "check") && !calls) {
+		fprintf(stderr, "env-traffic check: %s could not be opened\n", UENV_DEVICE_PATH);
+		failed++;
+	}
 
 	printf("env-traffic %s %d: %lu calls, %lu on a device gone, %lu torn, %lu failed\n",
 	       role, id, calls, gone, torn, failed);
