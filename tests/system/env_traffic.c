@@ -29,18 +29,13 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "env_request.h"
 #include "kel_ubootenv.h"
 
 #define SET_LEN		200
 #define CHANGE_LEN	700
-#define BUFFER_SIZE	8192
 
-static union {
-	struct uboot_env_value_record value;
-	struct uboot_env_change_record change;
-	struct uboot_env_list_record list;
-	char bytes[sizeof(struct uboot_env_value_record) + BUFFER_SIZE];
-} request;
+static union env_request request;
 static struct uboot_env_record record;
 
 static const char *role;
@@ -147,7 +142,7 @@ static void do_set(unsigned long seq)
 
 static void do_change(unsigned long seq)
 {
-	char *changes = request.bytes + sizeof(request.change);
+	char *changes = env_request_buffer(&request, change);
 	char value[CHANGE_LEN + 1];
 	size_t used = 0;
 	const char *keys[] = { "identification", "update_ip" };
@@ -178,10 +173,10 @@ static const char *listed(const char *strings, size_t size, const char *key)
 
 static void do_read(void)
 {
-	const char *strings = request.bytes + sizeof(request.list);
+	const char *strings = env_request_buffer(&request, list);
 	const char *ident, *update, *type;
 
-	request.list.size = BUFFER_SIZE;
+	request.list.size = ENV_REQUEST_BUFFER;
 	if (!call(UENV_IOC_LIST, &request, "list"))
 		return;
 	ident = listed(strings, request.list.size, "identification");
@@ -198,9 +193,9 @@ static void do_read(void)
 	}
 
 	strcpy(request.value.key, "identification");
-	request.value.size = BUFFER_SIZE;
+	request.value.size = ENV_REQUEST_BUFFER;
 	if (call(UENV_IOC_GET_VALUE, &request, "get-value"))
-		judge("identification", request.bytes + sizeof(request.value));
+		judge("identification", env_request_buffer(&request, value));
 
 	if (fd < 0)
 		return;

@@ -25,6 +25,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "env_request.h"
 #include "kel_ubootenv.h"
 
 #define FAIL_NTH_PATH "/proc/thread-self/fail-nth"
@@ -38,13 +39,7 @@ struct operation {
 };
 
 static struct uboot_env_record record;
-/* A record of commands 6 to 8 and the buffer that follows it. */
-static union {
-	struct uboot_env_value_record value;
-	struct uboot_env_change_record change;
-	struct uboot_env_list_record list;
-	char bytes[sizeof(struct uboot_env_value_record) + UENV_CHANGES_MAX];
-} request;
+static union env_request request;
 static unsigned long request_cmd;
 static const char *text;
 static int fd_used = -1;
@@ -98,8 +93,8 @@ static long call_set(void)
 
 static int prepare_change(char **args, int nargs)
 {
-	char *changes = request.bytes + sizeof(request.change);
-	size_t room = sizeof(request.bytes) - sizeof(request.change);
+	char *changes = env_request_buffer(&request, change);
+	size_t room = ENV_REQUEST_BUFFER;
 	size_t used = 0, len;
 	char *eq;
 	int i;
@@ -128,7 +123,7 @@ static int prepare_get_value(char **args, int nargs)
 		return -1;
 	}
 	strcpy(request.value.key, args[0]);
-	request.value.size = sizeof(request.bytes) - sizeof(request.value);
+	request.value.size = ENV_REQUEST_BUFFER;
 	request_cmd = UENV_IOC_GET_VALUE;
 	return open_device(O_RDONLY);
 }
@@ -137,7 +132,7 @@ static int prepare_list(char **args, int nargs)
 {
 	(void)args;
 	(void)nargs;
-	request.list.size = sizeof(request.bytes) - sizeof(request.list);
+	request.list.size = ENV_REQUEST_BUFFER;
 	request_cmd = UENV_IOC_LIST;
 	return open_device(O_RDONLY);
 }
